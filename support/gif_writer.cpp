@@ -1,0 +1,112 @@
+// GIF encoding on giflib, written through QSaveFile so a failed save never
+// leaves a broken file and the file gets the usual permissions.
+#include "support/gif_writer.h"
+
+#include "support/errors.h"
+
+#include <gif_lib.h>
+#include <unistd.h>
+
+#include <QHash>
+#include <QSaveFile>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct GifCloser {
+    void operator()(GifFileType* gif) const {
+        int error = 0;
+        EGifCloseFile(gif, &error);
+    }
+};
+struct MapFree {
+    void operator()(ColorMapObject* map) const { GifFreeMapObject(map); }
+};
+
+[[noreturn]] void gifFailure(int code, const QString& path) {
+    const char* text = GifErrorString(code);
+    throw RunError(kErrFileAccess, QString::fromLatin1(text ? text : "GIF error") +
+                                       QStringLiteral(": ") + path);
+}
+
+}  // namespace
+
+void writeGif(const QImage& source, const QString& path) {
+    const QImage picture = source.convertToFormat(QImage::Format_RGB32);
+    const int width = picture.width(), height = picture.height();
+    if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
+        throw RunError(kErrInvalidArgument, QStringLiteral("Invalid GIF size"));
+
+    std::vector<GifByteType> indexes(static_cast<size_t>(width) * height);
+    std::vector<GifColorType> palette;
+    QHash<QRgb, int> exact;
+    bool fits = true;
+    for (int y = 0; fits && y < height; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const QRgb c = line[x] & 0xFFFFFF;
+            auto it = exact.constFind(c);
+            if (it == exact.constEnd()) {
+                if (exact.size() == 256) {
+                    fits = false;
+                    break;
+                }
+                it = exact.insert(c, exact.size());
+                palette.push_back({static_cast<GifByteType>(qRed(c)),
+                                   static_cast<GifByteType>(qGreen(c)),
+                                   static_cast<GifByteType>(qBlue(c))});
+            }
+            indexes[static_cast<size_t>(y) * width + x] = static_cast<GifByteType>(it.value());
+        }
+    }
+    if (!fits) {
+        std::vector<GifByteType> r(indexes.size()), g(indexes.size()), b(indexes.size());
+        for (int y = 0; y < height; ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+            for (int x = 0; x < width; ++x) {
+                const size_t i = static_cast<size_t>(y) * width + x;
+                r[i] = static_cast<GifByteType>(qRed(line[x]));
+                g[i] = static_cast<GifByteType>(qGreen(line[x]));
+                b[i] = static_cast<GifByteType>(qBlue(line[x]));
+            }
+        }
+        int size = 256;
+        palette.assign(256, GifColorType{0, 0, 0});
+        if (GifQuantizeBuffer(static_cast<unsigned>(width), static_cast<unsigned>(height), &size,
+                              r.data(), g.data(), b.data(), indexes.data(),
+                              palette.data()) == GIF_ERROR)
+            throw RunError(kErrGeneric, QStringLiteral("GIF colour quantisation failed"));
+        palette.resize(static_cast<size_t>(size));
+    }
+    // giflib wants a power-of-two palette of at least 2 entries.
+    int mapSize = 2;
+    while (mapSize < static_cast<int>(palette.size())) mapSize *= 2;
+    palette.resize(static_cast<size_t>(mapSize), GifColorType{0, 0, 0});
+    std::unique_ptr<ColorMapObject, MapFree> map(GifMakeMapObject(mapSize, palette.data()));
+    if (!map) throw RunError(kErrOutOfMemory, QStringLiteral("Out of memory"));
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw RunError(kErrFileAccess, file.errorString() + QStringLiteral(": ") + path);
+    // giflib closes the descriptor it gets; QSaveFile keeps its own.
+    const int fd = dup(file.handle());
+    if (fd < 0) throw RunError(kErrFileAccess, QStringLiteral("Cannot write ") + path);
+    int error = 0;
+    std::unique_ptr<GifFileType, GifCloser> gif(EGifOpenFileHandle(fd, &error));
+    if (!gif) {
+        close(fd);
+        gifFailure(error, path);
+    }
+    if (EGifPutScreenDesc(gif.get(), width, height, GifBitSize(mapSize), 0, map.get()) ==
+            GIF_ERROR ||
+        EGifPutImageDesc(gif.get(), 0, 0, width, height, false, nullptr) == GIF_ERROR)
+        gifFailure(gif->Error, path);
+    for (int y = 0; y < height; ++y)
+        if (EGifPutLine(gif.get(), indexes.data() + static_cast<size_t>(y) * width, width) ==
+            GIF_ERROR)
+            gifFailure(gif->Error, path);
+    GifFileType* raw = gif.release();
+    if (EGifCloseFile(raw, &error) == GIF_ERROR) gifFailure(error, path);
+    if (!file.commit()) throw RunError(kErrFileAccess, file.errorString() + QStringLiteral(": ") + path);
+}

@@ -1,0 +1,55 @@
+// Row-band parallel loop on plain threads: the bands are claimed from an atomic
+// counter, so an uneven band costs no idle core.
+#include "support/parallel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+std::atomic<int> configuredThreads{0};
+}
+
+void setParallelThreads(int threads) { configuredThreads = std::max(0, threads); }
+
+int parallelThreads() {
+    const int configured = configuredThreads.load();
+    if (configured > 0) return configured;
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+int rowBandCount(int rows, int bandRows) {
+    if (rows <= 0) return 0;
+    bandRows = std::max(1, bandRows);
+    return (rows + bandRows - 1) / bandRows;
+}
+
+void parallelRows(int rows, int bandRows, const std::function<void(const RowBand&)>& body) {
+    bandRows = std::max(1, bandRows);
+    const int bands = rowBandCount(rows, bandRows);
+    if (bands == 0) return;
+    const int threads = std::min(parallelThreads(), bands);
+    std::atomic<int> next{0};
+    std::exception_ptr failure;
+    std::mutex failureMutex;
+    auto work = [&] {
+        for (int b = next++; b < bands; b = next++) {
+            try {
+                body({b, b * bandRows, std::min(rows, (b + 1) * bandRows)});
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(failureMutex);
+                if (!failure) failure = std::current_exception();
+                next = bands;  // stop handing out bands
+            }
+        }
+    };
+    std::vector<std::thread> workers;
+    workers.reserve(static_cast<size_t>(threads - 1));
+    for (int t = 1; t < threads; ++t) workers.emplace_back(work);
+    work();
+    for (auto& w : workers) w.join();
+    if (failure) std::rethrow_exception(failure);
+}

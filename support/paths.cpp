@@ -1,0 +1,53 @@
+// Path and text helpers.
+#include "support/paths.h"
+
+#include <QFileInfo>
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void invalid(const char* what, const QString& text) {
+    throw std::invalid_argument(std::string(what) + ": '" + text.toStdString() + "'");
+}
+
+}  // namespace
+
+bool ExisteArchivo(const QString& path) {
+    if (path.isEmpty() || path.endsWith(QLatin1Char('/'))) return false;
+    const QFileInfo info(path);
+    return info.isFile() && !info.fileName().startsWith(QLatin1Char('.'));
+}
+
+QString QuitarExtension(const QString& path) {
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0) invalid("No extension in", path);
+    return path.left(dot);
+}
+
+QString ExtensionArchivo(const QString& path) {
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0) invalid("No extension in", path);
+    return path.mid(dot + 1);
+}
+
+QString NombreArchivo(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0) invalid("No folder in", path);
+    return path.mid(slash + 1);
+}
+
+QString CarpetaArchivo(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0) invalid("No folder in", path);
+    return path.left(slash + 1);
+}
+
+QString ReemplazarTodo(const QString& text, const QString& search, const QString& replacement) {
+    if (search.isEmpty()) return text;
+    // A replacement holding the search text would never terminate.
+    if (replacement.contains(search)) invalid("Replacement contains the search text", search);
+    QString result = text;
+    for (qsizetype at = result.indexOf(search); at >= 0; at = result.indexOf(search))
+        result.replace(at, search.size(), replacement);
+    return result;
+}

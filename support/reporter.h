@@ -1,0 +1,41 @@
+// The one channel through which every procedure tells the user what happens:
+// status log, command label, message boxes, beep, progress read-out.
+#pragma once
+
+#include <QString>
+
+// Appends or restarts a status log text as the window shows it: every line
+// ends with CR LF; append false drops what was there.
+void appendStatusLine(QString& log, const QString& text, bool append);
+
+// The three-line text of the unexpected-error box.
+QString unexpectedErrorText(const QString& module, int number, const QString& description);
+
+// Contact line of the error report: the project's own.
+extern const char* const kContactAddress;
+
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+
+    // Status log. append false restarts the log with this one line.
+    virtual void EscribirEstado(const QString& text, bool append) = 0;
+    // The dcraw command-line label; pending events run afterwards.
+    virtual void MostrarComando(const QString& text) = 0;
+    // A modal box with one OK button and no icon.
+    virtual void showMessage(const QString& title, const QString& text) = 0;
+    // The lblXY read-out (patch coordinates, progress).
+    virtual void showProgress(const QString& text) = 0;
+    virtual void beep() = 0;
+    // Lets the window repaint and run due timers.
+    virtual void processEvents() = 0;
+
+    void MostrarAviso(const QString& text) { showMessage(QStringLiteral("WARNING"), text); }
+    void MostrarError(const QString& text) { showMessage(QStringLiteral("ERROR"), text); }
+
+    // The unexpected-error report. Called inside a catch block it reports the
+    // exception being handled; elsewhere (a library failure) number 0 and an
+    // empty description, as no run-time failure is pending.
+    void InformarError(const QString& module);
+    void InformarError(const QString& module, int number, const QString& description);
+};

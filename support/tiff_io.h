@@ -1,0 +1,30 @@
+// TIFF reading and writing on libtiff, with libtiff's messages captured as text.
+#pragma once
+
+#include <QString>
+#include <stdexcept>
+
+struct GflBitmap;
+
+class TiffError : public std::runtime_error {
+public:
+    explicit TiffError(const QString& message) : std::runtime_error(message.toStdString()) {}
+    QString message() const { return QString::fromStdString(what()); }
+};
+
+// Largest image accepted: 2^28 pixels (1.5 GiB decoded). Larger headers are
+// refused before anything is allocated.
+constexpr long long kMaxTiffPixels = 1LL << 28;
+
+// Decodes 8/16-bit RGB, RGBA, grey, grey+alpha and palette TIFFs, stripped or
+// tiled, any compression libtiff knows, into a fresh 16-bit RGB record (8-bit
+// values scaled by 257). Throws TiffError with libtiff's or our message.
+void readTiffRgb16(const QString& path, GflBitmap& out);
+
+// Writes 16-bit RGB, LZW with horizontal predictor, through a temporary file
+// renamed over the target, so a failed save never leaves a broken file.
+void writeTiffRgb16(const GflBitmap& image, const QString& path);
+
+// True when the file is a TIFF whose every strip or tile lies inside the file:
+// a writer that is still filling it in does not pass.
+bool tiffFileIsComplete(const QString& path);
