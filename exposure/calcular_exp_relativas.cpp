@@ -23,8 +23,8 @@ QString imageLine(const QString& path, double factor, bool metodoMedia, int k, d
     double ev = -std::log(factor) / std::log(2.0) * 100;
     if (!metodoMedia) ev = ev * 1.00000000001;
     ev = roundHalfEven(ev) / 100;
-    QString line = NombreArchivo(path) + QStringLiteral(": ") + shortestDecimal(times) +
-                   QStringLiteral(" (");
+    QString line =
+        NombreArchivo(path) + QStringLiteral(": ") + shortestDecimal(times) + QStringLiteral(" (");
     if (k == 1) return line + shortestDecimal(ev) + QStringLiteral("EV)");
     return line + QStringLiteral("+") + shortestDecimal(ev) + QStringLiteral("EV) (") +
            shortestDecimal(level) + QStringLiteral("% lev)");
@@ -63,7 +63,8 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
         }
 
         for (int k = 2; k <= n; ++k) {
-            // Read afresh for every pair: a status line lets the window run.
+            // Taken per pair: the window runs at every status line, and the scans
+            // refuse a pair that is no longer two images of the set's size.
             const GflBitmap& dark = set.ImagenesTIFF[static_cast<size_t>(k) - 2];
             const GflBitmap& bright = set.ImagenesTIFF[static_cast<size_t>(k) - 1];
             const double previous = e[static_cast<size_t>(k) - 2];
@@ -89,7 +90,8 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
                 factor = previous / std::pow(2.0, medianBin / 1000.0);
             }
             e[static_cast<size_t>(k) - 1] = factor;
-            const double level = roundHalfEven(static_cast<double>(count) / width / height / 3 * 1000) / 10;
+            const double level =
+                roundHalfEven(static_cast<double>(count) / width / height / 3 * 1000) / 10;
             reporter.EscribirEstado(
                 imageLine(set.ArchivosTIFF[k - 1], factor, metodoMedia, k, level), true);
             if (picture) drawHistogramBand(*picture, median.bins, k, medianBin);

@@ -72,9 +72,9 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
             insufficient(reporter);
             return 0;
         }
-        reporter.EscribirEstado(QStringLiteral("Loading ") + QString::number(r) +
-                                    QStringLiteral(" TIFF files..."),
-                                false);
+        reporter.EscribirEstado(
+            QStringLiteral("Loading ") + QString::number(r) + QStringLiteral(" TIFF files..."),
+            false);
         started = true;
         if (set.TIFFsCargados) set.release();
 

@@ -13,7 +13,9 @@ namespace {
 
 // Bands of about 256k pixels: enough work to outweigh a band's start-up and,
 // for the median, the merge of its 8192 bins.
-int bandRowsFor(int width) { return std::max(1, (1 << 18) / std::max(1, width)); }
+int bandRowsFor(int width) {
+    return std::max(1, (1 << 18) / std::max(1, width));
+}
 
 void requirePair(const GflBitmap& dark, const GflBitmap& bright) {
     if (dark.empty() || bright.empty() || dark.width != bright.width ||
@@ -36,10 +38,10 @@ void clippedRow(const uint16_t* row, int width, uint8_t* out) {
 }
 
 // Calls rowFn(y, skip) for every centre row y of the band, where skip[x] is
-// non-zero when a neighbour of (x, y) in `bright` is clipped. The neighbour
-// test of the literal loop stops at the first clipped neighbour; only whether
-// one exists matters, so the eight flags are simply or-ed. The centre pixel
-// itself is not part of the test.
+// non-zero when a neighbour of (x, y) in `bright` is clipped. Looking at the
+// neighbours one by one would stop at the first clipped one; only whether one
+// exists matters, so the eight flags are simply or-ed. The centre pixel itself
+// is not part of the test.
 template <typename RowFn>
 void forEachCentreRow(const GflBitmap& bright, const RowBand& band, RowFn&& rowFn) {
     const int width = bright.width, height = bright.height;
@@ -74,7 +76,8 @@ const double* naturalLogs() {
     static const std::vector<double> table = [] {
         std::vector<double> t(65536);
         t[0] = 0.0;  // never used: 0 is not a usable value
-        for (int v = 1; v < 65536; ++v) t[static_cast<size_t>(v)] = std::log(static_cast<double>(v));
+        for (int v = 1; v < 65536; ++v)
+            t[static_cast<size_t>(v)] = std::log(static_cast<double>(v));
         return t;
     }();
     return table.data();

@@ -61,7 +61,9 @@ double exposureBinPosition(int a, int b);
 constexpr double kBinGuard = 1e-7;
 
 // Weight of a sample by the brighter value: 1 + floor(16 * b / 65535), 1..16.
-inline int sampleWeight(int b) { return 1 + (16 * b) / 65535; }
+inline int sampleWeight(int b) {
+    return 1 + (16 * b) / 65535;
+}
 
 // Sum of all bins.
 uint64_t histogramTotal(const std::vector<uint64_t>& bins);

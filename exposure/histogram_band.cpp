@@ -30,9 +30,9 @@ void drawHistogramBand(ObjetoImagen& picture, const std::vector<uint64_t>& bins,
         for (int y = top; y <= bottom; y += 2) picture.Punto(125 * l, y);
 
     for (int m = 0; m <= 8; ++m)
-        picture.Texto((m == 0 ? QString() : QStringLiteral("+")) + QString::number(m) +
-                          QStringLiteral("EV"),
-                      125 * m + 2, top, packColor(0, 0, 0));
+        picture.Texto(
+            (m == 0 ? QString() : QStringLiteral("+")) + QString::number(m) + QStringLiteral("EV"),
+            125 * m + 2, top, packColor(0, 0, 0));
 
     // The median's column; bins from 8188 on give 1024, just outside the
     // picture, where drawing clips.

@@ -16,7 +16,7 @@ struct ImageSet {
     QStringList ArchivosTIFF;             // full paths, parallel to ImagenesTIFF
     std::vector<GflBitmap> ImagenesTIFF;  // decoded 16-bit RGB images
     int32_t AnchoImagen = 0, AltoImagen = 0;
-    bool TIFFsCargados = false;  // ImagenesTIFF holds valid pixels of the same size
+    bool TIFFsCargados = false;            // ImagenesTIFF holds valid pixels of the same size
     std::vector<int16_t> OrdenExposicion;  // entry k: load position of the k-th darkest
     QString TIFFMenosExpuesto;             // full path of the least exposed TIFF
     std::vector<double> ExpRelativas;      // factor to image 1's exposure; image 1 = 1

@@ -7,10 +7,10 @@
 #include "support/recording_reporter.h"
 #include "tests/common/exposure_sets.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -27,12 +27,13 @@ GflBitmap rampFrame(int w, int h, int gain) {
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             for (int c = 0; c < 3; ++c)
-                b.row(y)[x * 3 + c] = static_cast<uint16_t>((1100 + 7 * x + 5 * y + 300 * c) * gain);
+                b.row(y)[x * 3 + c] =
+                    static_cast<uint16_t>((1100 + 7 * x + 5 * y + 300 * c) * gain);
     return b;
 }
 
 class ExpRelativasTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { folder = dir.path() + QStringLiteral("/"); }
     void TearDown() override { setParallelThreads(0); }
 
@@ -80,9 +81,8 @@ protected:
 
 TEST_F(ExpRelativasTest, FactorsOfANoisyClippedBracketWithinHalfAPercent) {
     // Loaded as 16x, 1x, 4x: the sort must bring them into order first.
-    const std::vector<GflBitmap> frames = {bracketFrame(240, 160, 16, 3),
-                                           bracketFrame(240, 160, 1, 1),
-                                           bracketFrame(240, 160, 4, 2)};
+    const std::vector<GflBitmap> frames = {
+        bracketFrame(240, 160, 16, 3), bracketFrame(240, 160, 1, 1), bracketFrame(240, 160, 4, 2)};
     for (bool method : {kAverage, kMedian}) {
         SCOPED_TRACE(method ? "Average" : "Median");
         rep = RecordingReporter();
@@ -224,10 +224,10 @@ TEST_F(ExpRelativasTest, TooWideGapsStopTheRunWithoutBeepOrHistogram) {
 
     // A failure at the second pair keeps the first factor; the rest are 0.
     rep = RecordingReporter();
-    EXPECT_EQ(run({rampFrame(8, 6, 1), rampFrame(8, 6, 2),
-                   uniformBitmap(8, 6, 65535, 65535, 65535)},
-                  kMedian),
-              -1);
+    EXPECT_EQ(
+        run({rampFrame(8, 6, 1), rampFrame(8, 6, 2), uniformBitmap(8, 6, 65535, 65535, 65535)},
+            kMedian),
+        -1);
     EXPECT_EQ(set.ExpRelativas, (std::vector<double>{1.0, 0.5, 0.0}));
     EXPECT_TRUE(histograms().isEmpty());
 }

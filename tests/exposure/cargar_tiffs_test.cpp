@@ -6,14 +6,14 @@
 #include "tests/common/exposure_sets.h"
 #include "tests/common/test_images.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 
 class CargarTIFFsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { folder = dir.path() + QStringLiteral("/"); }
     void TearDown() override { setParallelThreads(0); }
 
@@ -58,8 +58,8 @@ TEST_F(CargarTIFFsTest, MissingTiffsAreSkippedAndTheOthersKeepTheirOrder) {
               3);
     EXPECT_EQ(rep.logLines(),
               QStringList({"Loading 4 TIFF files...", "file IMG_2.tiff not found. Skipped"}));
-    EXPECT_EQ(set.ArchivosTIFF, QStringList({folder + "IMG_1.tiff", folder + "IMG_3.tiff",
-                                             folder + "IMG_4.tiff"}));
+    EXPECT_EQ(set.ArchivosTIFF,
+              QStringList({folder + "IMG_1.tiff", folder + "IMG_3.tiff", folder + "IMG_4.tiff"}));
     EXPECT_EQ(set.ImagenesTIFF.size(), 3u);
 }
 
@@ -78,10 +78,10 @@ TEST_F(CargarTIFFsTest, OneRawFileIsInsufficientAndALoadedSetStays) {
 TEST_F(CargarTIFFsTest, OnlyTheSecondOfThreeTiffsFound) {
     write({"IMG_2.tiff"});
     EXPECT_EQ(CargarTIFFs(ref(), kThreeRaw, set, rep), 1);
-    EXPECT_EQ(rep.logLines(),
-              QStringList({"Loading 3 TIFF files...", "file IMG_1.tiff not found. Skipped",
-                           "file IMG_3.tiff not found. Skipped", "", "Insufficient TIFF files",
-                           "DONE"}));
+    EXPECT_EQ(
+        rep.logLines(),
+        QStringList({"Loading 3 TIFF files...", "file IMG_1.tiff not found. Skipped",
+                     "file IMG_3.tiff not found. Skipped", "", "Insufficient TIFF files", "DONE"}));
     EXPECT_EQ(rep.beeps, 1);
     EXPECT_FALSE(set.TIFFsCargados);
     for (const GflBitmap& image : set.ImagenesTIFF) EXPECT_TRUE(image.empty());
@@ -116,7 +116,8 @@ TEST_F(CargarTIFFsTest, UndecodableTiffsNeverFormASet) {
     writeBytes(folder + "IMG_2.tiff", "not a tiff at all");
     EXPECT_EQ(CargarTIFFs(ref(), kThreeRaw, set, rep), -1);
     ASSERT_EQ(rep.boxes.size(), 2u);
-    EXPECT_TRUE(rep.boxes[0].text.startsWith("Unexpected error occurred in module gflLoadBitmap ["));
+    EXPECT_TRUE(
+        rep.boxes[0].text.startsWith("Unexpected error occurred in module gflLoadBitmap ["));
     EXPECT_EQ(rep.boxes[1].text, "Image dimensions mismatch between IMG_1.tiff and IMG_2.tiff");
     // The library report restarts the log; the mismatch lines follow it.
     EXPECT_EQ(rep.logLines(),

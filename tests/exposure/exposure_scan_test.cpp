@@ -6,8 +6,8 @@
 #include "tests/common/exposure_sets.h"
 #include "tests/common/test_images.h"
 
-#include <cmath>
 #include <gtest/gtest.h>
+#include <cmath>
 #include <random>
 
 namespace {
@@ -29,7 +29,7 @@ struct LiteralScan {
     std::vector<uint64_t> bins = std::vector<uint64_t>(8192, 0);
 };
 
-// The pair scan exactly as written: x outer, y inner, the eight neighbours in
+// The pair scan in its plain form: x outer, y inner, the eight neighbours in
 // their order with a stop at the first clipped one, double sums, the bin from
 // std::log and the weight from floor().
 LiteralScan literalScan(const GflBitmap& dark, const GflBitmap& bright) {
@@ -54,8 +54,8 @@ LiteralScan literalScan(const GflBitmap& dark, const GflBitmap& bright) {
                 ++s.count;
                 s.sumDark += as[c];
                 s.sumBright += bs[c];
-                double bin = std::nearbyint(std::log(static_cast<double>(bs[c]) / as[c]) *
-                                            1442.69504088896);
+                double bin =
+                    std::nearbyint(std::log(static_cast<double>(bs[c]) / as[c]) * 1442.69504088896);
                 bin = std::clamp(bin, 0.0, 8191.0);
                 const double weight = 1 + std::floor(16.0 * bs[c] / 65535);
                 s.bins[static_cast<size_t>(bin)] += static_cast<uint64_t>(weight);
@@ -95,16 +95,16 @@ void expectSameAsLiteral(const GflBitmap& dark, const GflBitmap& bright) {
     EXPECT_EQ(med.bins, ref.bins);
 }
 
-class ThreadCount : public ::testing::Test {
-protected:
+class PairScanReferenceTest : public ::testing::Test {
+  protected:
     void TearDown() override { setParallelThreads(0); }
 };
 
-TEST_F(ThreadCount, FastScansMatchTheLiteralScanOnRandomPairs) {
+TEST_F(PairScanReferenceTest, FastScansMatchTheLiteralScanOnRandomPairs) {
     // Sizes from degenerate to several row bands of 2^18 pixels (band edges
     // must see the neighbour rows of the next band).
-    const int sizes[][2] = {{1, 1}, {1, 7}, {7, 1}, {2, 2}, {3, 3}, {17, 5},
-                            {97, 61}, {257, 2100}, {1500, 400}};
+    const int sizes[][2] = {{1, 1},  {1, 7},   {7, 1},      {2, 2},     {3, 3},
+                            {17, 5}, {97, 61}, {257, 2100}, {1500, 400}};
     uint32_t seed = 1;
     for (const auto& size : sizes) {
         SCOPED_TRACE(testing::Message() << size[0] << " x " << size[1]);
@@ -116,7 +116,7 @@ TEST_F(ThreadCount, FastScansMatchTheLiteralScanOnRandomPairs) {
     expectSameAsLiteral(bright, dark);
 }
 
-TEST_F(ThreadCount, ResultsDoNotDependOnTheThreadCount) {
+TEST_F(PairScanReferenceTest, ResultsDoNotDependOnThePairScanReferenceTest) {
     const auto [dark, bright] = randomPair(613, 1301, 7);  // 4 bands
     setParallelThreads(1);
     const PairAverage avg1 = scanPairAverage(dark, bright);
@@ -174,8 +174,7 @@ TEST(PairScanTest, NeighbourTestOnHandMadeImages) {
     // centre pixel (1, 1) holds 58982, so no neighbour is clipped.
     GflBitmap limitBright = uniformBitmap(2, 2, 1025, 58981, 1024);
     limitBright.row(1)[3 + 2] = 58982;
-    const PairAverage limits =
-        scanPairAverage(uniformBitmap(2, 2, 1024, 1025, 30000), limitBright);
+    const PairAverage limits = scanPairAverage(uniformBitmap(2, 2, 1024, 1025, 30000), limitBright);
     EXPECT_EQ(limits.count, 1u);
     EXPECT_EQ(limits.sumDark, 1025u);
     EXPECT_EQ(limits.sumBright, 58981u);
@@ -234,7 +233,7 @@ TEST(ExposureBinTest, TableBinsEqualTheFormula) {
 
 TEST(ExposureBinTest, BinEdgesAndLimits) {
     EXPECT_EQ(exposureBinExact(3000, 3000), 0);
-    EXPECT_EQ(exposureBinExact(3000, 1500), 0);   // darker "brighter" value: bin 0
+    EXPECT_EQ(exposureBinExact(3000, 1500), 0);     // darker "brighter" value: bin 0
     EXPECT_EQ(exposureBinExact(2000, 4000), 1000);  // one stop
     EXPECT_EQ(exposureBin(2000, 8000), 2000);
     // A ratio of 2^8.191 or more lands in the last bin; so do ratios no usable

@@ -5,16 +5,16 @@
 #include "support/recording_reporter.h"
 #include "tests/common/exposure_sets.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 
 class OrdenarTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { folder = dir.path() + QStringLiteral("/"); }
 
     // Writes the images as IMG_1.tiff, IMG_2.tiff, ... and loads them.
@@ -45,11 +45,10 @@ TEST_F(OrdenarTest, BrightDarkMediumAreLoggedInLoadOrderAndReloadedDarkestFirst)
     load({bright, dark, medium});
 
     OrdenarPorExposicion(true, set, rep);
-    EXPECT_EQ(rep.logLines(), QStringList({"Loading 3 TIFF files...", "",
-                                           "Calculating absolute exposure...", "IMG_1.tiff: 50%",
-                                           "IMG_2.tiff: " + dec("12.3") + "%", "IMG_3.tiff: 25%",
-                                           "Sorting images by exposure...",
-                                           "Reloading sorted images..."}));
+    EXPECT_EQ(rep.logLines(),
+              QStringList({"Loading 3 TIFF files...", "", "Calculating absolute exposure...",
+                           "IMG_1.tiff: 50%", "IMG_2.tiff: " + dec("12.3") + "%", "IMG_3.tiff: 25%",
+                           "Sorting images by exposure...", "Reloading sorted images..."}));
     EXPECT_EQ(set.OrdenExposicion, (std::vector<int16_t>{2, 3, 1}));
     EXPECT_EQ(set.ArchivosTIFF, QStringList({path(2), path(3), path(1)}));
     EXPECT_EQ(set.TIFFMenosExpuesto, path(2));
