@@ -1,0 +1,193 @@
+// Exposure analysis on a synthetic bracket of 5 frames of 6000 x 4000 written
+// once as uncompressed 16-bit TIFF: the whole "Calc EV" run per stage, and the
+// pair scans in megapixels per second, on one thread and on every core.
+#include "exposure/exposure.h"
+#include "exposure/exposure_scan.h"
+#include "support/parallel.h"
+#include "support/recording_reporter.h"
+
+#include <tiffio.h>
+
+#include <benchmark/benchmark.h>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+constexpr int kWidth = 6000;
+constexpr int kHeight = 4000;
+// Shuffled on disk so the sort has work to do; about 1.4 EV between frames.
+constexpr double kGains[] = {7.0, 1.0, 19.0, 2.7, 50.0};
+constexpr int kFrames = 5;
+
+// A smooth scene over ten stops with a ripple, 1 % shot noise and 20 counts
+// of read noise (cheap uniform noise of the same spread), saturating at 62000.
+GflBitmap frame(double gain, uint32_t seed) {
+    GflBitmap b;
+    b.width = kWidth;
+    b.height = kHeight;
+    b.pixels.resize(b.sampleCount());
+    std::vector<double> columnStops(kWidth);
+    for (int x = 0; x < kWidth; ++x)
+        columnStops[static_cast<size_t>(x)] = 7.0 * x / (kWidth - 1) + 0.3 * std::sin(x * 0.37);
+    const double colour[3] = {1.0, 0.8, 0.55};
+    uint32_t state = seed * 2654435761u + 1;
+    auto noise = [&] {  // xorshift, uniform in [-1.73, 1.73): unit variance
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return (state * (1.0 / 4294967296.0) - 0.5) * 3.4641;
+    };
+    for (int y = 0; y < kHeight; ++y) {
+        uint16_t* row = b.row(y);
+        const double rowStops = 3.0 * y / (kHeight - 1);
+        for (int x = 0; x < kWidth; ++x) {
+            const double base = 8 * std::exp2(columnStops[static_cast<size_t>(x)] + rowStops);
+            for (int c = 0; c < 3; ++c) {
+                const double signal = base * colour[c] * gain;
+                const double v = signal >= 62000 ? 65535 : signal + noise() * (0.01 * signal + 20);
+                row[x * 3 + c] = static_cast<uint16_t>(std::lround(std::clamp(v, 0.0, 65535.0)));
+            }
+        }
+    }
+    return b;
+}
+
+void writeUncompressed(const GflBitmap& image, const QString& path) {
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif) throw std::runtime_error("cannot create benchmark TIFF");
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(image.height));
+    const tmsize_t bytes = static_cast<tmsize_t>(image.sampleCount() * 2);
+    const bool ok =
+        TIFFWriteEncodedStrip(tif, 0, const_cast<uint16_t*>(image.pixels.data()), bytes) == bytes;
+    TIFFClose(tif);
+    if (!ok) throw std::runtime_error("cannot write benchmark TIFF");
+}
+
+// The bracket on disk, made on first use and removed at exit.
+struct Bracket {
+    QTemporaryDir dir;
+    QString folder;
+    QStringList raws;
+    GflBitmap darker, brighter;  // one neighbouring pair for the scan cases
+};
+
+const Bracket& bracket() {
+    static const std::unique_ptr<Bracket> b = [] {
+        auto made = std::make_unique<Bracket>();
+        made->folder = made->dir.path() + QStringLiteral("/");
+        for (int i = 0; i < kFrames; ++i) {
+            GflBitmap image = frame(kGains[i], static_cast<uint32_t>(i + 1));
+            writeUncompressed(image, made->folder + QStringLiteral("IMG_%1.tiff").arg(i + 1));
+            made->raws << QStringLiteral("IMG_%1.CR2").arg(i + 1);
+            if (kGains[i] == 1.0)
+                made->darker = std::move(image);
+            else if (kGains[i] == 2.7)
+                made->brighter = std::move(image);
+        }
+        return made;
+    }();
+    return *b;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// args: method (1 Average, 0 Median), threads (0 = one per core).
+void BM_CalcEV(benchmark::State& state) {
+    const Bracket& b = bracket();
+    const bool metodoMedia = state.range(0) == 1;
+    setParallelThreads(static_cast<int>(state.range(1)));
+    const QString ref = b.folder + b.raws[0];
+    double load = 0, sort = 0, measure = 0;
+    for (auto _ : state) {
+        RecordingReporter reporter;
+        ImageSet set;
+        auto t0 = std::chrono::steady_clock::now();
+        if (CargarTIFFs(ref, b.raws, set, reporter) != kFrames) state.SkipWithError("load failed");
+        load += secondsSince(t0);
+        t0 = std::chrono::steady_clock::now();
+        OrdenarPorExposicion(true, set, reporter);
+        sort += secondsSince(t0);
+        t0 = std::chrono::steady_clock::now();
+        if (CalcularExpRelativas(ref, metodoMedia, set, reporter) != 1)
+            state.SkipWithError("measurement failed");
+        measure += secondsSince(t0);
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["load_s"] = load / n;
+    state.counters["sort_s"] = sort / n;
+    state.counters["relative_s"] = measure / n;
+    state.counters["pairs_MP/s"] = (kFrames - 1) * kWidth * kHeight / 1e6 / (measure / n);
+    setParallelThreads(0);
+}
+BENCHMARK(BM_CalcEV)
+    ->ArgNames({"average", "threads"})
+    ->Args({0, 1})
+    ->Args({0, 0})
+    ->Args({1, 1})
+    ->Args({1, 0})
+    ->Iterations(2)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+void BM_PairScanMedian(benchmark::State& state) {
+    const Bracket& b = bracket();
+    setParallelThreads(static_cast<int>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(scanPairMedian(b.darker, b.brighter));
+    state.counters["MP/s"] = benchmark::Counter(static_cast<double>(kWidth) * kHeight / 1e6,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+    setParallelThreads(0);
+}
+BENCHMARK(BM_PairScanMedian)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_PairScanAverage(benchmark::State& state) {
+    const Bracket& b = bracket();
+    setParallelThreads(static_cast<int>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(scanPairAverage(b.darker, b.brighter));
+    state.counters["MP/s"] = benchmark::Counter(static_cast<double>(kWidth) * kHeight / 1e6,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+    setParallelThreads(0);
+}
+BENCHMARK(BM_PairScanAverage)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_ChannelSum(benchmark::State& state) {
+    const Bracket& b = bracket();
+    setParallelThreads(static_cast<int>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(channelSum(b.brighter));
+    state.counters["MP/s"] = benchmark::Counter(static_cast<double>(kWidth) * kHeight / 1e6,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+    setParallelThreads(0);
+}
+BENCHMARK(BM_ChannelSum)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace

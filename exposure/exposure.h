@@ -1,0 +1,35 @@
+// The exposure-analysis procedures the main window calls: load the developed
+// TIFF set, sort it by exposure, measure the relative exposures.
+#pragma once
+
+#include "exposure/image_set.h"
+
+#include <QString>
+#include <QStringList>
+
+class Reporter;
+
+// Loads the TIFF beside each RAW file of the set (RAW names without folder,
+// in set order) into `set`. Returns the number of images loaded when the set
+// is usable (2 or more), 0 or 1 when too few TIFF files were found, -1 on a
+// size mismatch, an undecodable file or an unexpected failure.
+int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, ImageSet& set,
+                Reporter& reporter);
+
+// Ranks the loaded set by mean level. With `recargar` the set stays loaded in
+// ascending order of exposure; without it the images are released and only
+// OrdenExposicion and TIFFMenosExpuesto carry the ranking. On an unexpected
+// failure the set is released (TIFFsCargados false): its order is unknown.
+void OrdenarPorExposicion(bool recargar, ImageSet& set, Reporter& reporter);
+
+// Measures ExpRelativas of the loaded, sorted set: metodoMedia true = Average,
+// false = Median (which also writes the "His_hhmmss.gif" histogram beside the
+// reference file). Returns 1 on success, -1 on failure.
+int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageSet& set,
+                         Reporter& reporter);
+
+// The work of "Calc EV" after its button checks: load, sort with reloading,
+// relative exposures. Returns 1 when "Build map" may be enabled, -1 otherwise.
+// Stops after a failed sort instead of measuring a set in unknown order.
+int calcularEV(const QString& rutaReferencia, const QStringList& archivosRAW, bool metodoMedia,
+               ImageSet& set, Reporter& reporter);

@@ -1,0 +1,19 @@
+// Release and sanity check of the image set.
+#include "exposure/image_set.h"
+
+void ImageSet::release() {
+    for (GflBitmap& image : ImagenesTIFF) LiberarGflBitmap(image);
+    TIFFsCargados = false;
+}
+
+bool ImageSet::usable() const {
+    if (!TIFFsCargados || ImagenesTIFF.size() < 2 ||
+        static_cast<size_t>(ArchivosTIFF.size()) != ImagenesTIFF.size())
+        return false;
+    if (AnchoImagen <= 0 || AltoImagen <= 0) return false;
+    for (const GflBitmap& image : ImagenesTIFF)
+        if (image.width != AnchoImagen || image.height != AltoImagen ||
+            image.pixels.size() != image.sampleCount())
+            return false;
+    return true;
+}
