@@ -1,1 +1,15 @@
-int main() { return 0; }
+// Orrindale: blends bracketed RAW exposures into one low-noise image.
+#include "app/frm_main.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Orrindale"));
+    QApplication::setApplicationVersion(QStringLiteral("1.1"));
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
+    frmMain window;
+    window.Form_Load();
+    return QApplication::exec();
+}

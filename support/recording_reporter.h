@@ -25,6 +25,8 @@ public:
         if (onProcessEvents) onProcessEvents();
     }
 
+    void pause(int milliseconds) override { pauses.push_back(milliseconds); }
+
     // The log split into its lines (without line ends).
     QStringList logLines() const;
 
@@ -34,5 +36,6 @@ public:
     std::vector<Box> boxes;
     int beeps = 0;
     int eventPumps = 0;
+    std::vector<int> pauses;
     std::function<void()> onProcessEvents;
 };

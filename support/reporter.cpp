@@ -3,7 +3,9 @@
 
 #include "support/errors.h"
 
+#include <chrono>
 #include <new>
+#include <thread>
 #include <system_error>
 
 const char* const kContactAddress = "the Orrindale developers, support@orrindale.invalid";
@@ -45,6 +47,10 @@ ErrorInfo describeException(std::exception_ptr e) {
         info = {kErrGeneric, QStringLiteral("Unknown failure")};
     }
     return info;
+}
+
+void Reporter::pause(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 void Reporter::InformarError(const QString& module) {

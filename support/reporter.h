@@ -29,6 +29,8 @@ public:
     virtual void beep() = 0;
     // Lets the window repaint and run due timers.
     virtual void processEvents() = 0;
+    // A fixed wait inside an operation (the window may keep painting).
+    virtual void pause(int milliseconds);
 
     void MostrarAviso(const QString& text) { showMessage(QStringLiteral("WARNING"), text); }
     void MostrarError(const QString& text) { showMessage(QStringLiteral("ERROR"), text); }

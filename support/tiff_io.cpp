@@ -46,11 +46,7 @@ struct OptionsFree {
 };
 
 TiffPtr openTiff(const QString& path, const char* mode, Messages& messages) {
-    static std::once_flag silenceGlobal;
-    std::call_once(silenceGlobal, [] {
-        TIFFSetErrorHandler(nullptr);
-        TIFFSetWarningHandler(nullptr);
-    });
+    initTiffLibrary();
     std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), onError, &messages);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), onWarning, &messages);
@@ -270,6 +266,14 @@ void readTiles(TIFF* tif, const Format& f, GflBitmap& out, const Messages& messa
 }
 
 }  // namespace
+
+void initTiffLibrary() {
+    static std::once_flag silenceGlobal;
+    std::call_once(silenceGlobal, [] {
+        TIFFSetErrorHandler(nullptr);
+        TIFFSetWarningHandler(nullptr);
+    });
+}
 
 void readTiffRgb16(const QString& path, GflBitmap& out) {
     Messages messages;

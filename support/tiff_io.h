@@ -12,6 +12,10 @@ public:
     QString message() const { return QString::fromStdString(what()); }
 };
 
+// Silences libtiff's process-wide message handlers: every file gets its own.
+// Called at start-up; harmless to call again.
+void initTiffLibrary();
+
 // Largest image accepted: 2^28 pixels (1.5 GiB decoded). Larger headers are
 // refused before anything is allocated.
 constexpr long long kMaxTiffPixels = 1LL << 28;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "support/gfl_bitmap.h"
+#include "tests/common/qt_printers.h"
 
 #include <QString>
 #include <cstdint>

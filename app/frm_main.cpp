@@ -1,0 +1,256 @@
+// Main window: construction, start-up, exit, and the wiring of every control
+// to its handler.
+#include "app/frm_main.h"
+
+#include "app/dcraw_log_window.h"
+#include "app/frm_intro.h"
+#include "app/preview_box.h"
+#include "support/numbers.h"
+#include "support/tiff_io.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+// Qt reads blank-separated patterns; the filter text keeps its ";" form. Upper
+// case variants are added because some dialogs match case-sensitively.
+QString qtFilter(const QString& filter) {
+    QStringList entries = filter.split(QStringLiteral(";;"));
+    static const QRegularExpression patterns(QStringLiteral("\\(([^)]*)\\)$"));
+    for (QString& entry : entries) {
+        const auto m = patterns.match(entry);
+        if (!m.hasMatch()) continue;
+        QStringList list = m.captured(1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        QStringList both;
+        for (const QString& p : list) {
+            both << p;
+            if (p.toUpper() != p) both << p.toUpper();
+        }
+        entry = entry.left(m.capturedStart(1)) + both.join(QLatin1Char(' ')) + QStringLiteral(")");
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+}  // namespace
+
+WindowHooks defaultWindowHooks() {
+    WindowHooks hooks;
+    hooks.openFile = [](const QString& title, const QString& filter) {
+        return QFileDialog::getOpenFileName(QApplication::activeWindow(), title, QString(),
+                                            qtFilter(filter));
+    };
+    hooks.messageBox = [](const QString& title, const QString& text) {
+        QString shown = text;
+        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        QMessageBox box(QMessageBox::NoIcon, title, shown, QMessageBox::Ok,
+                        QApplication::activeWindow());
+        box.exec();
+    };
+    hooks.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    hooks.beep = [] { QApplication::beep(); };
+    return hooks;
+}
+
+frmMain::frmMain(WindowHooks hooks, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      hooks_(std::move(hooks)),
+      reporter_(*this) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Orrindale v1.1"));
+    setFixedSize(849, 744);
+    buildControls();
+    dcrawLog_ = new DcrawLogWindow(this);
+    connectControls();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+frmMain::~frmMain() {
+    if (intro_) intro_->deleteLater();
+}
+
+void frmMain::Form_Load() {
+    hide();
+    if (!intro_) {
+        intro_ = new frmIntro(
+            [this] {
+                show();
+                raise();
+                activateWindow();
+            },
+            hooks_.openUrl);
+        connect(intro_, &QObject::destroyed, this, [this] { intro_ = nullptr; });
+    }
+    intro_->show();
+    QApplication::processEvents();
+
+    fillLists();
+    reporter_.MostrarComando(ConstruirComandoDCRAW(readSettings(), true, false, hooks_.rutaDCRAW));
+    estado = ProgramState();
+    initTiffLibrary();
+}
+
+void frmMain::fillLists() {
+    // Each index is set the way the user would pick it, so the lists' handlers
+    // set up the multipliers, saturation and gamma that go with it.
+    cmbWB->addItems(itemsWB());
+    cmbWB->setCurrentIndex(2);
+    cmbWB_Click();
+    cmbSat->addItems(itemsSaturacion());
+    cmbSat->setCurrentIndex(0);
+    cmbSat_Click();
+    cmbQuality->addItems(itemsCalidad());
+    cmbQuality->setCurrentIndex(3);
+    cmbQuality_Click();
+    cmbProfile->addItems(itemsPerfil());
+    cmbProfile->setCurrentIndex(1);
+    cmbProfile_Click();
+}
+
+void frmMain::connectControls() {
+    connect(cmdSeleccionar, &QPushButton::clicked, this, [this] { cmdSeleccionar_Click(); });
+    connect(cmdSalir, &QPushButton::clicked, this, [this] { cmdSalir_Click(); });
+    for (int i = 0; i < 5; ++i)
+        connect(optWB[i], &QRadioButton::clicked, this, [this, i] { optWB_Click(i); });
+    for (int i = 0; i < 3; ++i) txtWB[i]->installEventFilter(this);
+    txtSat->installEventFilter(this);
+    txtDCRAW->installEventFilter(this);
+    connect(txtSat, &QLineEdit::textChanged, this, [this] { txtSat_Change(); });
+
+    connect(cmbWB, &QComboBox::activated, this, [this] { cmbWB_Click(); });
+    connect(cmbSat, &QComboBox::activated, this, [this] { cmbSat_Click(); });
+    connect(cmbQuality, &QComboBox::activated, this, [this] { cmbQuality_Click(); });
+    connect(cmbProfile, &QComboBox::activated, this, [this] { cmbProfile_Click(); });
+    connect(cmbWB->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbWB_Change(); });
+    connect(cmbSat->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbSat_Change(); });
+    connect(cmbQuality->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbQuality_Change(); });
+    connect(cmbProfile->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbProfile_Change(); });
+
+    // Bars whose labels follow them.
+    connect(hscTH, &QScrollBar::valueChanged, this,
+            [this](int v) { lblTH->setText(QString::number(v) + QStringLiteral("%")); });
+    connect(hscAntiGhost, &QScrollBar::valueChanged, this,
+            [this](int v) { lblAntiGhost->setText(QString::number(v) + QStringLiteral("px")); });
+    connect(hscProgressive, &QScrollBar::valueChanged, this,
+            [this](int v) { lblProgressive->setText(QString::number(v) + QStringLiteral("px")); });
+    connect(hscGamma, &QScrollBar::valueChanged, this,
+            [this](int v) { lblGamma->setText(shortestDecimal(v / 10.0)); });
+    // The two mix weights never add up to more than 100 %.
+    connect(hscBWR, &QScrollBar::valueChanged, this, [this](int v) {
+        lblBWR->setText(QString::number(v) + QStringLiteral("%"));
+        if (v + hscBWB->value() > 100) hscBWB->setValue(100 - v);
+    });
+    connect(hscBWB, &QScrollBar::valueChanged, this, [this](int v) {
+        lblBWB->setText(QString::number(v) + QStringLiteral("%"));
+        if (v + hscBWR->value() > 100) hscBWR->setValue(100 - v);
+    });
+    connect(hscBracketNum, &QScrollBar::valueChanged, this, [this](int v) {
+        estado.NumBracketing = static_cast<int16_t>(v);
+        ActualizarBracketing();
+    });
+    connect(hscBracketEV, &QScrollBar::valueChanged, this, [this](int v) {
+        estado.EVBracketing = static_cast<int16_t>(v);
+        ActualizarBracketing();
+    });
+    lblGamma->setText(shortestDecimal(hscGamma->value() / 10.0));
+
+    // Development runs and the preview.
+    connect(cmdDevelop, &QPushButton::clicked, this, [this] { cmdDevelop_Click(); });
+    connect(chkHLRecovery, &QPushButton::clicked, this, [this] { chkHLRecovery_Click(); });
+    connect(cmdCalculateWB, &QPushButton::clicked, this, [this] { cmdCalculateWB_Click(); });
+    connect(timReveladoRapidoNeutro, &QTimer::timeout, this,
+            [this] { ComprobarReveladoRapidoNeutro(txtRuta->text()); });
+    connect(timReveladoRapido, &QTimer::timeout, this,
+            [this] { ComprobarReveladoRapido(txtRuta->text()); });
+    connect(timRevelado, &QTimer::timeout, this, [this] { ComprobarRevelado(txtRuta->text()); });
+    connect(timReveladoHLRecovery, &QTimer::timeout, this,
+            [this] { ComprobarReveladoHLRecovery(); });
+    connect(pctImagen, &PreviewBox::mouseDown, this,
+            [this](float x, float y) { pctImagen_MouseDown(x, y); });
+    connect(pctImagen, &PreviewBox::mouseMove, this,
+            [this](float x, float y) { pctImagen_MouseMove(x, y); });
+    connect(pctImagen, &PreviewBox::mouseUp, this,
+            [this](float x, float y) { pctImagen_MouseUp(x, y); });
+    connect(cmdParche, &QPushButton::clicked, this, [this] { cmdParche_Click(); });
+    connect(cmdCopyClipBoard, &QPushButton::clicked, this, [this] { cmdCopyClipBoard_Click(); });
+
+    // Exposure analysis.
+    connect(cmdEV, &QPushButton::clicked, this, [this] { cmdEV_Click(); });
+    connect(cmdEVMethod, &QPushButton::clicked, this, [this] { cmdEVMethod_Click(); });
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut) {
+        // Only a move of the focus to another control counts as leaving the
+        // box; a popup or another window taking the focus does not.
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            for (int i = 0; i < 3; ++i)
+                if (watched == txtWB[i]) txtWB_LostFocus(i);
+            if (watched == txtSat) txtSat_LostFocus();
+            if (watched == txtDCRAW) txtDCRAW_LostFocus();
+        }
+    } else if (event->type() == QEvent::MouseButtonPress) {
+        for (int i = 0; i < 3; ++i)
+            if (watched == txtWB[i]) txtWB_Click(i);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::setStatusText(const QString& text) {
+    statusText_ = text;
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (shown.endsWith(QLatin1Char('\n'))) shown.chop(1);
+    txtStatus->setPlainText(shown);
+    // Keep the newest line in sight.
+    txtStatus->verticalScrollBar()->setValue(txtStatus->verticalScrollBar()->maximum());
+}
+
+void frmMain::showCommandLine(const QString& text) { lblDCRAW->setText(text); }
+
+void frmMain::ActualizarBracketing() {
+    if (estado.NumBracketing <= 1) {
+        txtBracket->setText(QStringLiteral("NO BRACKETING"));
+        return;
+    }
+    QString text = QStringLiteral("0");
+    for (int i = 2; i <= estado.NumBracketing; ++i)
+        text += QStringLiteral(" +") + QString::number((i - 1) * estado.EVBracketing);
+    txtBracket->setText(text);
+}
+
+void frmMain::cmdSalir_Click() {
+    close();
+    QApplication::quit();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    // Leaving never stops a running dcraw; it only stops waiting for it.
+    for (QTimer* t : {timReveladoRapidoNeutro, timReveladoRapido, timRevelado, timReveladoHLRecovery})
+        t->stop();
+    if (intro_) intro_->close();
+    event->accept();
+    QApplication::quit();
+}
+
+void frmMain::disableSix() {
+    for (QPushButton* b : {cmdDevelop, cmdEV, cmdBuildMap, cmdBlend, cmdBlendBW, cmdTestBW})
+        b->setEnabled(false);
+}

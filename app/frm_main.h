@@ -1,0 +1,261 @@
+// The main window: every control of a run, the program state, and the
+// dispatch of each user action to the subsystem that carries it out.
+#pragma once
+
+#include "app/program_state.h"
+#include "app/window_reporter.h"
+#include "develop/dcraw_command.h"
+#include "develop/dcraw_process.h"
+#include "develop/patch.h"
+#include "exposure/image_set.h"
+#include "support/objeto_imagen.h"
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+class QTimer;
+class QUrl;
+class frmIntro;
+class PreviewBox;
+class DcrawLogWindow;
+
+// What the window asks of the desktop, replaceable so tests run without a person.
+struct WindowHooks {
+    // File-open dialog: title, filter; returns the chosen path or "" on cancel.
+    std::function<QString(const QString& title, const QString& filter)> openFile;
+    // A modal box with one OK button and no icon.
+    std::function<void(const QString& title, const QString& text)> messageBox;
+    std::function<void(const QUrl& url)> openUrl;
+    std::function<void()> beep;
+    // The decoder the window starts; tests may point it elsewhere.
+    QString rutaDCRAW = RutaDCRAW;
+    std::shared_ptr<DecoderLauncher> launcher;
+    // Wait before loading a set for highlight recovery, in milliseconds.
+    int highlightWaitMs = 4000;
+};
+
+WindowHooks defaultWindowHooks();
+
+class frmMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmMain(WindowHooks hooks = defaultWindowHooks(), QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Start-up: intro window, lists, first command line, state, image library.
+    void Form_Load();
+
+    // The status log exactly as written (lines end in CR LF).
+    const QString& statusText() const { return statusText_; }
+    Reporter& reporter() { return reporter_; }
+    WindowHooks& hooks() { return hooks_; }
+    frmIntro* intro() const { return intro_; }
+
+    ProgramState estado;
+    QStringList ArchivosRAW;
+    PatchGeometry patch;
+    ObjetoImagen ImagenPantalla;
+    int16_t NumRevelados = 0;   // files the last full development handed to dcraw
+    int16_t UltimoRevelado = 0; // 1-based entry of ArchivosRAW handed last
+    ImageSet imagenes;
+
+    // Controls, by their names.
+    QLineEdit* txtRuta = nullptr;
+    QPushButton* cmdSeleccionar = nullptr;
+    QPushButton* cmdCopyClipBoard = nullptr;
+    PreviewBox* pctImagen = nullptr;
+    QLabel* lblXY = nullptr;
+    QLabel* Label15 = nullptr;
+    QPlainTextEdit* txtStatus = nullptr;
+    QLabel* Label16 = nullptr;
+    QPlainTextEdit* txtFiles = nullptr;
+    QPushButton* cmdSalir = nullptr;
+    QTimer* timReveladoRapidoNeutro = nullptr;
+    QTimer* timReveladoRapido = nullptr;
+    QTimer* timRevelado = nullptr;
+    QTimer* timReveladoHLRecovery = nullptr;
+
+    QGroupBox* frmRevelado = nullptr;
+    QGroupBox* V = nullptr;
+    std::array<QRadioButton*, 5> optWB{};
+    QLabel* Label7 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label9 = nullptr;
+    std::array<QLineEdit*, 3> txtWB{};
+    QComboBox* cmbWB = nullptr;
+    QPushButton* cmdCalculateWB = nullptr;
+    QPushButton* cmdParche = nullptr;
+    QScrollBar* hscTemp = nullptr;
+    QLabel* Label10 = nullptr;
+    QScrollBar* hscTint = nullptr;
+    QLabel* Label11 = nullptr;
+    QLabel* Label17 = nullptr;
+    QLineEdit* txtSat = nullptr;
+    QComboBox* cmbSat = nullptr;
+    QLabel* Label2 = nullptr;
+    QComboBox* cmbQuality = nullptr;
+    QLabel* Label3 = nullptr;
+    QComboBox* cmbProfile = nullptr;
+    QPushButton* cmdDevelop = nullptr;
+    QPushButton* chkHLRecovery = nullptr;
+
+    QGroupBox* frmMap = nullptr;
+    QLabel* Label1 = nullptr;
+    QScrollBar* hscTH = nullptr;
+    QLabel* lblTH = nullptr;
+    QLabel* Label12 = nullptr;
+    QScrollBar* hscAntiGhost = nullptr;
+    QLabel* lblAntiGhost = nullptr;
+    QLabel* Label4 = nullptr;
+    QScrollBar* hscProgressive = nullptr;
+    QLabel* lblProgressive = nullptr;
+    QPushButton* cmdEV = nullptr;
+    QPushButton* cmdEVMethod = nullptr;
+    QPushButton* cmdBuildMap = nullptr;
+
+    QGroupBox* frmBlend = nullptr;
+    QLabel* Label18 = nullptr;
+    QLineEdit* txtRutaMap = nullptr;
+    QPushButton* cmdSelMap = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label19 = nullptr;
+    QLabel* Label21 = nullptr;
+    QScrollBar* hscBWR = nullptr;
+    QLabel* lblBWR = nullptr;
+    QScrollBar* hscBWB = nullptr;
+    QLabel* lblBWB = nullptr;
+    QLabel* Label13 = nullptr;
+    QScrollBar* hscGamma = nullptr;
+    QLabel* lblGamma = nullptr;
+    QPushButton* chkETTR = nullptr;
+    QLabel* Label23 = nullptr;
+    QLabel* Label14 = nullptr;
+    QScrollBar* hscBracketNum = nullptr;
+    QLabel* Label22 = nullptr;
+    QScrollBar* hscBracketEV = nullptr;
+    QLineEdit* txtBracket = nullptr;
+    QPushButton* cmdBlend = nullptr;
+    QPushButton* cmdBlendBW = nullptr;
+    QPushButton* cmdTestBW = nullptr;
+
+    QGroupBox* Frame1 = nullptr;
+    QLabel* lblDCRAW = nullptr;
+    QLabel* Label20 = nullptr;
+    QLineEdit* txtDCRAW = nullptr;
+    QLabel* lblFooter = nullptr;
+    QLabel* lblWeb = nullptr;
+
+    // Settings as they stand in the controls right now.
+    DevelopSettings readSettings() const;
+
+    // Reference file and RAW set.
+    void cmdSeleccionar_Click();
+
+    // Development settings.
+    void optWB_Click(int index);
+    void txtWB_Click(int index);
+    void txtWB_LostFocus(int index);
+    void cmbWB_Click();
+    void cmbWB_Change();
+    void txtSat_Change();
+    void txtSat_LostFocus();
+    void cmbSat_Click();
+    void cmbSat_Change();
+    void cmbQuality_Click();
+    void cmbQuality_Change();
+    void cmbProfile_Click();
+    void cmbProfile_Change();
+    void txtDCRAW_LostFocus();
+    void AplicarPresetWB();
+
+    // Development runs and their completions.
+    void ReveladoRapido(const QString& ruta, bool neutro);
+    void Revelado(const QString& ruta);
+    void ReveladoHLRecovery(const QString& ruta);
+    void ComprobarReveladoRapidoNeutro(const QString& ruta);
+    void ComprobarReveladoRapido(const QString& ruta);
+    void ComprobarRevelado(const QString& ruta);
+    void ComprobarReveladoHLRecovery();
+    void cmdDevelop_Click();
+    void chkHLRecovery_Click();
+    void cmdCalculateWB_Click();
+    void cmdEV_Click();
+    void cmdEVMethod_Click();
+
+    // Preview and patch.
+    int MostrarTIFF(const QString& ruta);
+    void DibujarPatch(bool copiar);
+    void pctImagen_MouseDown(float x, float y);
+    void pctImagen_MouseMove(float x, float y);
+    void pctImagen_MouseUp(float x, float y);
+    void cmdParche_Click();
+    void cmdCopyClipBoard_Click();
+
+    DcrawLogWindow* dcrawLog() const { return dcrawLog_; }
+    // True while an operation runs; timer completions then wait a tick.
+    bool busy() const { return busy_ > 0; }
+
+    // Output-stage controls whose labels follow their bars.
+    void ActualizarBracketing();
+
+    void cmdSalir_Click();
+
+    // Called by the reporter.
+    void setStatusText(const QString& text);
+    void showCommandLine(const QString& text);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void connectControls();
+    void fillLists();
+    // Selects a list item from code and runs the list's click handler when the
+    // index changed, as a user's choice would.
+    void setListIndex(QComboBox* list, int index);
+    void selectOptWB(int index);
+    int selectedOptWB() const;
+    // Rebuilds the quick line; when it changed, shows it (disabling the
+    // downstream buttons first when asked) and re-develops the preview.
+    void refreshRule(bool disableSix);
+    void disableSix();
+    void showPlainPreview();
+    // Ends a run whose decoder stopped without a whole TIFF.
+    void reportFailedRun(QTimer* timer, const DcrawRun& run);
+    QString quickLine() const;
+    DecoderLauncher& launcher();
+
+    WindowHooks hooks_;
+    WindowReporter reporter_;
+    QString statusText_;
+    frmIntro* intro_ = nullptr;
+    DcrawLogWindow* dcrawLog_ = nullptr;
+    int busy_ = 0;
+    friend class BusyScope;
+
+    // The run each timer waits for.
+    DcrawRun runRapidoNeutro_;
+    DcrawRun runRapido_;
+    DcrawRun runRevelado_;
+    DcrawRun runHLRecovery_;
+
+    // Each list's index as its click handler last remembered it.
+    int indexWB_ = -1;
+    int indexSat_ = -1;
+    int indexQuality_ = -1;
+    int indexProfile_ = -1;
+};

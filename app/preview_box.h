@@ -1,0 +1,33 @@
+// The preview box: shows a picture at its top-left corner over a neutral dark
+// grey and reports mouse positions in pixels of its inner area.
+#pragma once
+
+#include <QFrame>
+#include <QImage>
+
+class PreviewBox : public QFrame {
+    Q_OBJECT
+public:
+    explicit PreviewBox(QWidget* parent = nullptr);
+
+    void setPicture(const QImage& picture);
+    const QImage& picture() const { return picture_; }
+    // The inner area in pixels (inside the sunken border).
+    int innerWidth() const { return contentsRect().width(); }
+    int innerHeight() const { return contentsRect().height(); }
+
+signals:
+    void mouseDown(float x, float y);
+    void mouseMove(float x, float y);
+    void mouseUp(float x, float y);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    QPointF inner(const QMouseEvent* event) const;
+    QImage picture_;
+};

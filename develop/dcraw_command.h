@@ -1,0 +1,63 @@
+// Development settings and the dcraw command line they produce: the string
+// form shown to the user and measured against the length limit, and the
+// argument vector the process is really started with (no shell ever sees it).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <array>
+
+class Reporter;
+
+// Where the decoder lives. One constant: no search of the path.
+extern const QString RutaDCRAW;
+// Longest complete command line that may be started.
+constexpr int kLongitudMaximaComando = 134;
+
+// White-balance modes, the option buttons' indexes.
+enum ModoWB { kWBCamara = 0, kWBCoefs = 1, kWBPreset = 2, kWBParche = 3, kWBTempTint = 4 };
+
+// The settings as read from the controls at the moment a line is built.
+struct DevelopSettings {
+    int modoWB = kWBPreset;
+    std::array<QString, 3> txtWB{QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1")};
+    QString txtSat;
+    int calidad = 3;  // cmbQuality index
+    int perfil = 1;   // cmbProfile index
+    QString txtDCRAW;
+};
+
+// The command line without file names, beginning with the decoder path.
+QString ConstruirComandoDCRAW(const DevelopSettings& settings, bool rapido, bool neutro,
+                              const QString& rutaDCRAW = RutaDCRAW);
+
+// A path as written in the shown line: in double quotes when it holds a blank.
+QString pathForCommandLine(const QString& path);
+
+// The arguments of a built line (everything after the decoder path), split as
+// the line reads, quotes grouping words. The paths are appended by the caller.
+QStringList dcrawArguments(const QString& line, const QString& rutaDCRAW = RutaDCRAW);
+
+// Reports a complete line that is `exceso` characters over the limit.
+void AvisarLongitudComando(int exceso, Reporter& reporter);
+
+// White-balance presets: texts for txtWB(0..2), red and blue as the shortest
+// decimal of their constants in the given locale. Out-of-range index: none.
+bool presetWB(int index, std::array<QString, 3>& out);
+// Saturation presets: index 0 clears, 1 keeps, 2..6 set a value.
+enum class SatPresetEffect { Clear, Keep, Set };
+SatPresetEffect presetSaturacion(int index, QString& value);
+// Output gamma slider value (tenths) for a colour profile.
+int gammaParaPerfil(int perfil);
+
+// Rules of the settings boxes.
+QString soloDigitos(const QString& text);          // keeps "0".."9"
+QString comprimirOpciones(const QString& text);    // runs of blanks -> one, trimmed
+QString comprobarMultiplicador(const QString& text);  // number as shortest decimal, else "1"
+QString redondearSaturacion(const QString& text);  // whole number (halves to even), else ""
+
+// Item texts of the four lists, in index order.
+QStringList itemsWB();
+QStringList itemsSaturacion();
+QStringList itemsCalidad();
+QStringList itemsPerfil();

@@ -1,0 +1,92 @@
+// Detached decoder processes, their liveness and their messages.
+#include "develop/dcraw_process.h"
+
+#include "support/paths.h"
+#include "support/tiff_io.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <atomic>
+#include <memory>
+
+namespace {
+
+// Start time of a process in clock ticks since boot (field 22 of
+// /proc/<pid>/stat), or -1 when it is gone or already a zombie.
+qint64 liveStartTicks(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray text = stat.readAll();
+    // The command name may hold blanks and parentheses: fields follow the last ')'.
+    const qsizetype close = text.lastIndexOf(')');
+    if (close < 0) return -1;
+    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+    // fields[0] is the state (field 3); the start time is field 22.
+    if (fields.size() < 20 || fields[0] == "Z" || fields[0] == "X") return -1;
+    bool ok = false;
+    const qint64 ticks = fields[19].toLongLong(&ok);
+    return ok ? ticks : -1;
+}
+
+QString messagesFolder() {
+    static std::unique_ptr<QTemporaryDir> dir = [] {
+        auto d = std::make_unique<QTemporaryDir>(QDir::tempPath() +
+                                                 QStringLiteral("/orrindale-XXXXXX"));
+        return d;
+    }();
+    return dir->isValid() ? dir->path() : QDir::tempPath();
+}
+
+}  // namespace
+
+DcrawRun DetachedLauncher::start(const QString& program, const QStringList& arguments) {
+    static std::atomic<int> counter{0};
+    DcrawRun run;
+    run.messagesPath =
+        messagesFolder() + QStringLiteral("/run-%1.log").arg(counter.fetch_add(1) + 1);
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(run.messagesPath);
+    qint64 pid = 0;
+    if (process.startDetached(&pid) && pid > 0) {
+        run.pid = pid;
+        run.startTicks = liveStartTicks(pid);
+    }
+    return run;
+}
+
+bool DetachedLauncher::ended(const DcrawRun& run) const {
+    if (run.pid <= 0) return true;
+    const qint64 ticks = liveStartTicks(run.pid);
+    // Gone, a zombie, or the pid now belongs to another process.
+    return ticks < 0 || (run.startTicks >= 0 && ticks != run.startTicks);
+}
+
+RunState checkRun(const DcrawRun& run, const DecoderLauncher& launcher) {
+    const bool endedBefore = launcher.ended(run);
+    if (ExisteArchivo(run.tiff) && tiffFileIsComplete(run.tiff)) return RunState::Complete;
+    // Ended before the file was found incomplete: nothing more will come.
+    return endedBefore ? RunState::Failed : RunState::Pending;
+}
+
+QString allMessages(const DcrawRun& run) {
+    QFile f(run.messagesPath);
+    if (run.messagesPath.isEmpty() || !f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromLocal8Bit(f.readAll());
+}
+
+QString lastMessageLine(const DcrawRun& run) {
+    const QStringList lines = allMessages(run).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (qsizetype i = lines.size() - 1; i >= 0; --i)
+        if (!lines[i].trimmed().isEmpty()) return lines[i].trimmed();
+    return {};
+}
+
+QString tiffDeRaw(const QString& rawPath) { return QuitarExtension(rawPath) + QStringLiteral(".tiff"); }

@@ -1,0 +1,138 @@
+// The whole chain through the real window and the real dcraw, on small
+// synthetic bracket sets: reference, preview, Develop, Calc EV, Calc WB.
+#include "tests/app/window_fixture.h"
+#include "support/recording_reporter.h"
+#include "tests/common/test_images.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <cmath>
+
+namespace {
+
+class RealDcrawTest : public WindowTest {
+protected:
+    std::shared_ptr<DecoderLauncher> launcherFor() override { return nullptr; }  // the real one
+
+    void SetUp() override {
+        ASSERT_TRUE(QFile::exists(RutaDCRAW)) << "dcraw is not installed";
+        WindowTest::SetUp();
+    }
+    // Five 600 x 400 frames, 2 EV apart, darkest first.
+    QString makeBracket(int count = 5, double step = 2) {
+        QProcess gen;
+        gen.start(ORRINDALE_MAKE_BRACKET,
+                  {"--count", QString::number(count), "--step", QString::number(step), "--width",
+                   "600", "--height", "400", "--out", dir.path()});
+        EXPECT_TRUE(gen.waitForFinished(60000));
+        EXPECT_EQ(gen.exitCode(), 0) << gen.readAllStandardError().toStdString();
+        return dir.path() + "/";
+    }
+    void chooseAndWaitForPreview(const QString& path) {
+        nextFile = path;
+        window->cmdSeleccionar->click();
+        ASSERT_TRUE(waitFor([&] { return window->estado.ImagenMostrada; }, 60000))
+            << window->statusText().toStdString();
+        EXPECT_TRUE(window->cmdDevelop->isEnabled());
+        EXPECT_TRUE(logLines().contains(NombreArchivoOf(path) + " developed and displayed"));
+    }
+    void developAndWait() {
+        window->cmdDevelop->click();
+        ASSERT_TRUE(waitFor([&] { return window->cmdEV->isEnabled(); }, 20000))
+            << window->statusText().toStdString();
+        EXPECT_FALSE(window->dcrawLog()->isVisible());
+    }
+    // Brightness of image k over image k-1 as measured.
+    double gap(int k) const {
+        const auto& e = window->imagenes.ExpRelativas;
+        return e[static_cast<size_t>(k - 2)] / e[static_cast<size_t>(k - 1)];
+    }
+    static QString NombreArchivoOf(const QString& p) { return p.mid(p.lastIndexOf('/') + 1); }
+
+    QTemporaryDir dir{QDir::tempPath() + "/o-XXXXXX"};
+};
+
+TEST_F(RealDcrawTest, DevelopAndMeasureTheExposureSteps) {
+    const QString folder = makeBracket();
+    chooseAndWaitForPreview(folder + "IMG_0003.dng");
+    EXPECT_EQ(window->ArchivosRAW.size(), 5);
+    EXPECT_EQ(window->patch.AnchoMostrado, 585);
+    developAndWait();
+    EXPECT_TRUE(window->dcrawLog()->text().contains("IMG_0005.dng"));
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_TRUE(QFile::exists(folder + QString("IMG_%1.tiff").arg(i, 4, 10, QChar('0'))));
+
+    for (bool average : {false, true}) {
+        SCOPED_TRACE(average ? "Average" : "Median");
+        if (window->estado.MetodoMedia != average) window->cmdEVMethod->click();
+        window->cmdEV->click();
+        ASSERT_TRUE(window->cmdBuildMap->isEnabled()) << window->statusText().toStdString();
+        ASSERT_EQ(window->imagenes.ExpRelativas.size(), 5u);
+        for (int k = 2; k <= 5; ++k) EXPECT_NEAR(gap(k), 4.0, 4.0 * 0.02) << "pair " << k;
+        EXPECT_TRUE(window->imagenes.ArchivosTIFF.front().endsWith("IMG_0001.tiff"));
+    }
+    EXPECT_FALSE(QDir(folder).entryList({"His_*.gif"}).isEmpty());
+}
+
+TEST_F(RealDcrawTest, HighlightRecoveryDarkensTheLeastExposedFrame) {
+    const QString folder = makeBracket(3);
+    chooseAndWaitForPreview(folder + "IMG_0002.dng");
+    window->chkHLRecovery->click();
+    ASSERT_TRUE(window->chkHLRecovery->isChecked());
+    developAndWait();
+    EXPECT_TRUE(logLines().contains("Highlight recovery on IMG_0001.dng..."));
+    window->cmdEV->click();
+    ASSERT_TRUE(window->cmdBuildMap->isEnabled()) << window->statusText().toStdString();
+    // dcraw's -H scales by the largest multiplier instead of the smallest.
+    const double darker = 2.132483;
+    EXPECT_NEAR(gap(2), 4.0 * darker, 4.0 * darker * 0.02);
+    EXPECT_NEAR(gap(3), 4.0, 4.0 * 0.02);
+}
+
+TEST_F(RealDcrawTest, CalcWBMakesANeutralPatchNeutral) {
+    const QString folder = makeBracket(3);
+    chooseAndWaitForPreview(folder + "IMG_0002.dng");
+    frmMain& w = *window;
+    // A grey step of the wedge, well exposed in the middle frame.
+    const double u0 = 0.520, u1 = 0.552, v0 = 0.81, v1 = 0.87;
+    w.pctImagen_MouseDown(static_cast<float>(u0 * 585), static_cast<float>(v0 * 390));
+    w.pctImagen_MouseMove(static_cast<float>(u1 * 585), static_cast<float>(v1 * 390));
+    w.pctImagen_MouseUp(static_cast<float>(u1 * 585), static_cast<float>(v1 * 390));
+    ASSERT_TRUE(w.cmdCalculateWB->isEnabled());
+    w.estado.ImagenMostrada = false;  // to see the new preview arrive
+    w.cmdCalculateWB->click();
+    ASSERT_TRUE(waitFor([&] { return w.estado.ImagenMostrada; }, 60000)) << w.statusText().toStdString();
+    EXPECT_NE(w.txtWB[0]->text(), "2.132483");
+    EXPECT_EQ(w.txtWB[1]->text(), "1");
+    // The preview now on disk was developed with the measured multipliers.
+    RecordingReporter rep;
+    GflBitmap preview;
+    ASSERT_FALSE(CargarGflBitmap(folder + "IMG_0002.tiff", preview, rep));
+    double sum[3] = {0, 0, 0};
+    const int x0 = static_cast<int>(u0 * preview.width) + 2, x1 = static_cast<int>(u1 * preview.width) - 2;
+    const int y0 = static_cast<int>(v0 * preview.height) + 2, y1 = static_cast<int>(v1 * preview.height) - 2;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            for (int c = 0; c < 3; ++c) sum[c] += preview.row(y)[x * 3 + c];
+    EXPECT_GT(sum[1] / ((x1 - x0 + 1) * (y1 - y0 + 1)), 3000);
+    EXPECT_NEAR(sum[0] / sum[1], 1.0, 0.02);
+    EXPECT_NEAR(sum[2] / sum[1], 1.0, 0.02);
+}
+
+TEST_F(RealDcrawTest, AFileDcrawCannotReadIsReported) {
+    makeBracket(2);
+    writeBytes(dir.path() + "/bad.CR2", "this is a text file, not a photograph\n");
+    nextFile = dir.path() + "/bad.CR2";
+    window->cmdSeleccionar->click();
+    ASSERT_TRUE(waitFor([&] { return !window->timReveladoRapido->isActive(); }, 30000));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "ERROR");
+    EXPECT_TRUE(boxes[0].text.startsWith("DCRAW could not develop bad.CR2\r\n"))
+        << boxes[0].text.toStdString();
+    EXPECT_TRUE(boxes[0].text.contains("bad.CR2"));
+    EXPECT_EQ(logLines().back(), "DONE");
+    EXPECT_FALSE(window->estado.ImagenMostrada);
+}
+
+}  // namespace
