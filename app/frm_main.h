@@ -238,6 +238,15 @@ private:
     void reportFailedRun(QTimer* timer, const DcrawRun& run);
     QString quickLine() const;
     DecoderLauncher& launcher();
+    // The end of a full development (after highlight recovery when ticked).
+    void finishDevelopment(QTimer* timer);
+    // False (after the report, with the run's timer stopped) when a complete
+    // line of this length may not be started.
+    bool withinLengthLimit(qsizetype length, QTimer* timer);
+    // Starts dcraw with the built line's options and the extra arguments, and
+    // the timer that waits for `tiff`. Visible runs show their messages.
+    DcrawRun startDecoder(const QString& line, const QStringList& extra, const QString& tiff,
+                          const QString& rawPath, QTimer* timer, bool visible);
 
     WindowHooks hooks_;
     WindowReporter reporter_;

@@ -21,6 +21,25 @@ DecoderLauncher& frmMain::launcher() {
     return *hooks_.launcher;
 }
 
+bool frmMain::withinLengthLimit(qsizetype length, QTimer* timer) {
+    if (length <= kLongitudMaximaComando) return true;
+    // No run of this kind is under way now: an earlier one's result would no
+    // longer match the reference, its files or the settings.
+    timer->stop();
+    AvisarLongitudComando(static_cast<int>(length) - kLongitudMaximaComando, reporter_);
+    return false;
+}
+
+DcrawRun frmMain::startDecoder(const QString& line, const QStringList& extra, const QString& tiff,
+                               const QString& rawPath, QTimer* timer, bool visible) {
+    DcrawRun run = launcher().start(hooks_.rutaDCRAW, dcrawArguments(line, hooks_.rutaDCRAW) + extra);
+    run.tiff = tiff;
+    run.rawName = NombreArchivo(rawPath);
+    if (visible) dcrawLog_->follow(run);
+    timer->start();
+    return run;
+}
+
 QString frmMain::quickLine() const {
     return ConstruirComandoDCRAW(readSettings(), true, false, hooks_.rutaDCRAW);
 }
@@ -44,20 +63,9 @@ void frmMain::ReveladoRapido(const QString& ruta, bool neutro) {
         if (!neutro) reporter_.MostrarComando(line);
         const QString complete = line + QLatin1Char(' ') + pathForCommandLine(ruta);
         QTimer* timer = neutro ? timReveladoRapidoNeutro : timReveladoRapido;
-        if (complete.size() > kLongitudMaximaComando) {
-            // No run of this kind is under way now: an earlier one's result
-            // would no longer match the reference or the settings.
-            timer->stop();
-            AvisarLongitudComando(static_cast<int>(complete.size()) - kLongitudMaximaComando,
-                                  reporter_);
-            return;
-        }
-        DcrawRun run = launcher().start(hooks_.rutaDCRAW, dcrawArguments(line, hooks_.rutaDCRAW)
-                                                              << ruta);
-        run.tiff = tiff;
-        run.rawName = NombreArchivo(ruta);
-        (neutro ? runRapidoNeutro_ : runRapido_) = run;
-        timer->start();
+        if (!withinLengthLimit(complete.size(), timer)) return;
+        (neutro ? runRapidoNeutro_ : runRapido_) =
+            startDecoder(line, {ruta}, tiff, ruta, timer, false);
     } catch (...) {
         reporter_.InformarError(QStringLiteral("ReveladoRapido"));
     }
@@ -106,23 +114,14 @@ void frmMain::Revelado(const QString& ruta) {
         qsizetype longest = 0;
         for (const QString& p : paths)
             longest = std::max(longest, line.size() + 1 + pathForCommandLine(p).size());
-        if (longest > kLongitudMaximaComando) {
-            timRevelado->stop();  // its files were deleted above: nothing to wait for
-            AvisarLongitudComando(static_cast<int>(longest) - kLongitudMaximaComando, reporter_);
-            return;
-        }
+        if (!withinLengthLimit(longest, timRevelado)) return;
         reporter_.EscribirEstado(QStringLiteral("\r\nDeveloping ") + QString::number(NumRevelados) +
                                      QStringLiteral(" RAW files..."),
                                  true);
         reporter_.EscribirEstado(QStringLiteral("PLEASE WAIT"), true);
-        DcrawRun run =
-            launcher().start(hooks_.rutaDCRAW, dcrawArguments(line, hooks_.rutaDCRAW) + paths);
         // dcraw writes its files in command-line order: the last one ends the run.
-        run.tiff = tiffDeRaw(paths.back());
-        run.rawName = NombreArchivo(paths.back());
-        runRevelado_ = run;
-        dcrawLog_->follow(run);
-        timRevelado->start();
+        runRevelado_ =
+            startDecoder(line, paths, tiffDeRaw(paths.back()), paths.back(), timRevelado, true);
     } catch (...) {
         reporter_.InformarError(QStringLiteral("Revelado"));
     }

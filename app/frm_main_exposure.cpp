@@ -14,22 +14,26 @@
 #include <QPushButton>
 #include <QTimer>
 
+void frmMain::finishDevelopment(QTimer* timer) {
+    timer->stop();
+    dcrawLog_->finish();
+    activateWindow();
+    if (NumRevelados > 1) cmdEV->setEnabled(true);
+    reporter_.EscribirEstado(QStringLiteral("DONE"), true);
+    showCommandLine(quickLine());
+    reporter_.beep();
+}
+
 void frmMain::ComprobarRevelado(const QString& ruta) {
     try {
         if (busy()) return;
         const RunState state = checkRun(runRevelado_, launcher());
         if (state == RunState::Pending) return;
         if (state == RunState::Failed) return reportFailedRun(timRevelado, runRevelado_);
+        if (!chkHLRecovery->isChecked()) return finishDevelopment(timRevelado);
         timRevelado->stop();
         dcrawLog_->finish();
         activateWindow();
-        if (!chkHLRecovery->isChecked()) {
-            if (NumRevelados > 1) cmdEV->setEnabled(true);
-            reporter_.EscribirEstado(QStringLiteral("DONE"), true);
-            showCommandLine(quickLine());
-            reporter_.beep();
-            return;
-        }
         BusyScope busy(*this);
         reporter_.EscribirEstado(QStringLiteral("\r\nWaiting to save last TIFF..."), true);
         reporter_.pause(hooks_.highlightWaitMs);
@@ -59,23 +63,12 @@ void frmMain::ReveladoHLRecovery(const QString& ruta) {
             if (tiffDeRaw(folder + name) == least) raw = folder + name;
         const QString line = ConstruirComandoDCRAW(readSettings(), false, false, hooks_.rutaDCRAW);
         const QString complete = line + QStringLiteral(" -H 2 ") + pathForCommandLine(raw);
-        if (complete.size() > kLongitudMaximaComando) {
-            timReveladoHLRecovery->stop();
-            AvisarLongitudComando(static_cast<int>(complete.size()) - kLongitudMaximaComando,
-                                  reporter_);
-            return;
-        }
+        if (!withinLengthLimit(complete.size(), timReveladoHLRecovery)) return;
         reporter_.EscribirEstado(QStringLiteral("\r\nHighlight recovery on ") + NombreArchivo(raw) +
                                      QStringLiteral("..."),
                                  true);
-        DcrawRun run = launcher().start(
-            hooks_.rutaDCRAW, dcrawArguments(line, hooks_.rutaDCRAW)
-                                  << QStringLiteral("-H") << QStringLiteral("2") << raw);
-        run.tiff = tiffDeRaw(least);
-        run.rawName = NombreArchivo(raw);
-        runHLRecovery_ = run;
-        dcrawLog_->follow(run);
-        timReveladoHLRecovery->start();
+        runHLRecovery_ = startDecoder(line, {QStringLiteral("-H"), QStringLiteral("2"), raw},
+                                      tiffDeRaw(least), raw, timReveladoHLRecovery, true);
     } catch (...) {
         reporter_.InformarError(QStringLiteral("ReveladoHLRecovery"));
     }
@@ -89,13 +82,7 @@ void frmMain::ComprobarReveladoHLRecovery() {
         if (state == RunState::Pending) return;
         if (state == RunState::Failed)
             return reportFailedRun(timReveladoHLRecovery, runHLRecovery_);
-        timReveladoHLRecovery->stop();
-        dcrawLog_->finish();
-        activateWindow();
-        if (NumRevelados > 1) cmdEV->setEnabled(true);
-        reporter_.EscribirEstado(QStringLiteral("DONE"), true);
-        showCommandLine(quickLine());
-        reporter_.beep();
+        finishDevelopment(timReveladoHLRecovery);
     } catch (...) {
     }
 }
