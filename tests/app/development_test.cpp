@@ -393,3 +393,65 @@ TEST_F(PreviewTest, CalcWBDevelopsNeutrallyMeasuresAndRedevelops) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PreviewTest, CalcWBMeasuresAtOnceWhenThePreviewIsAlreadyNeutral) {
+    frmMain& w = *window;
+    pick(w.cmbWB, 0);       // multipliers 1 1 1
+    pick(w.cmbProfile, 0);  // raw colour: the quick line is now the neutral line
+    const QString ref = w.txtRuta->text();
+    w.pctImagen_MouseDown(0, 0);
+    w.pctImagen_MouseUp(584, 389);
+    ASSERT_EQ(w.lblDCRAW->text(), ConstruirComandoDCRAW(w.readSettings(), true, true));
+    const GflBitmap neutral =
+        makeBitmap(300, 200, [](int, int, int c) { return c == 0 ? 400 : c == 1 ? 800 : 500; });
+    writeBytes(tiffDeRaw(ref), headerFirstTiff(neutral));
+    fake->calls.clear();
+    w.cmdCalculateWB->click();
+    EXPECT_EQ(w.txtWB[0]->text(), "2");
+    EXPECT_EQ(w.txtWB[2]->text(), "1.6");
+    ASSERT_EQ(fake->calls.size(), 1u);  // straight to the quick run with the new multipliers
+    EXPECT_TRUE(fake->calls[0].arguments.join(' ').contains("-r 2 1 1.6 1 -q 3 -o 0 -t 0 -h"));
+}
+
+TEST_F(DevelopmentTest, CalcEVMeasuresTheDevelopedSet) {
+    const QString folder = makeSet({"e1.dng", "e2.dng", "e3.dng"});
+    choose(folder + "e2.dng");
+    // Calc EV does nothing while no preview is on display.
+    window->cmdEV->setEnabled(true);
+    window->cmdEV->click();
+    EXPECT_FALSE(window->imagenes.TIFFsCargados);
+    EXPECT_EQ(logLines(), QStringList{"Quick developing e2.dng..."});
+
+    // Every sample usable and exact ratios of 4: the lines are exact too.
+    auto frame = [&](const QString& raw, double scale) {
+        const GflBitmap img = makeBitmap(
+            60, 40, [&](int x, int, int c) { return scale * (1100 + 10 * x + 20 * c); });
+        writeBytes(tiffDeRaw(raw), headerFirstTiff(img));
+    };
+    frame(folder + "e2.dng", 4);
+    ASSERT_TRUE(displayed());
+    frame(folder + "e1.dng", 16);
+    frame(folder + "e3.dng", 1);
+    window->cmdEV->setEnabled(true);
+    window->cmdEV->click();
+    EXPECT_TRUE(window->cmdBuildMap->isEnabled()) << window->statusText().toStdString();
+    const QStringList log = logLines();
+    EXPECT_EQ(log.first(), "Loading 3 TIFF files...");
+    EXPECT_TRUE(log.contains("e3.tiff: 1 (0EV)"));
+    // The first row and column are never centre pixels: 59 x 39 of 60 x 40.
+    EXPECT_TRUE(log.contains("e2.tiff: 4 (+2EV) (95.9% lev)")) << log.join('|').toStdString();
+    EXPECT_TRUE(log.contains("e1.tiff: 16 (+4EV) (95.9% lev)"));
+    EXPECT_EQ(log.back(), "DONE");
+    EXPECT_FALSE(QDir(folder).entryList({"His_*.gif"}).isEmpty());
+
+    // A pair that cannot be measured: Build map stays disabled.
+    frame(folder + "e1.dng", 60);  // clipped everywhere
+    window->cmdEV->click();
+    EXPECT_FALSE(window->cmdBuildMap->isEnabled());
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_TRUE(boxes.back().text.startsWith("Too wide exposure gap between e2.tiff and e1.tiff"));
+}
+
+}  // namespace
