@@ -50,6 +50,7 @@ void frmMain::setListIndex(QComboBox* list, int index) {
 }
 
 void frmMain::cmdSeleccionar_Click() {
+    if (busy()) return;  // a running operation owns the set and the files
     try {
         if (!ExisteArchivo(hooks_.rutaDCRAW)) {
             AvisarDCRAWNoEncontrado(reporter_, hooks_.rutaDCRAW);

@@ -140,28 +140,41 @@ uint64_t channelSum(const GflBitmap& image) {
     return total;
 }
 
+namespace {
+
+// Calls sample(a, b) for every channel sample of the band that the pair scan
+// uses: centre pixels beside no clipped pixel of the brighter image, channels
+// usable in both images.
+template <typename Sample>
+void forEachUsedSample(const GflBitmap& dark, const GflBitmap& bright, const RowBand& band,
+                       Sample&& sample) {
+    forEachCentreRow(bright, band, [&](int y, const uint8_t* skip) {
+        const uint16_t* rowA = dark.row(y);
+        const uint16_t* rowB = bright.row(y);
+        for (int x = 1; x < bright.width; ++x) {
+            if (skip[x]) continue;
+            const uint16_t* pa = rowA + static_cast<size_t>(x) * 3;
+            const uint16_t* pb = rowB + static_cast<size_t>(x) * 3;
+            for (int c = 0; c < 3; ++c) {
+                const int a = pa[c], b = pb[c];
+                if (usableChannel(a) && usableChannel(b)) sample(a, b);
+            }
+        }
+    });
+}
+
+}  // namespace
+
 PairAverage scanPairAverage(const GflBitmap& dark, const GflBitmap& bright) {
     requirePair(dark, bright);
     std::mutex mutex;
     PairAverage total;
     parallelRows(bright.height, bandRowsFor(bright.width), [&](const RowBand& band) {
         PairAverage part;
-        forEachCentreRow(bright, band, [&](int y, const uint8_t* skip) {
-            const uint16_t* rowA = dark.row(y);
-            const uint16_t* rowB = bright.row(y);
-            for (int x = 1; x < bright.width; ++x) {
-                if (skip[x]) continue;
-                const uint16_t* pa = rowA + static_cast<size_t>(x) * 3;
-                const uint16_t* pb = rowB + static_cast<size_t>(x) * 3;
-                for (int c = 0; c < 3; ++c) {
-                    const int a = pa[c], b = pb[c];
-                    if (usableChannel(a) && usableChannel(b)) {
-                        ++part.count;
-                        part.sumDark += static_cast<uint64_t>(a);
-                        part.sumBright += static_cast<uint64_t>(b);
-                    }
-                }
-            }
+        forEachUsedSample(dark, bright, band, [&](int a, int b) {
+            ++part.count;
+            part.sumDark += static_cast<uint64_t>(a);
+            part.sumBright += static_cast<uint64_t>(b);
         });
         std::lock_guard<std::mutex> lock(mutex);
         total.count += part.count;
@@ -179,22 +192,10 @@ PairMedian scanPairMedian(const GflBitmap& dark, const GflBitmap& bright) {
     parallelRows(bright.height, bandRowsFor(bright.width), [&](const RowBand& band) {
         std::vector<uint64_t> bins(kHistogramBins, 0);
         uint64_t count = 0;
-        forEachCentreRow(bright, band, [&](int y, const uint8_t* skip) {
-            const uint16_t* rowA = dark.row(y);
-            const uint16_t* rowB = bright.row(y);
-            for (int x = 1; x < bright.width; ++x) {
-                if (skip[x]) continue;
-                const uint16_t* pa = rowA + static_cast<size_t>(x) * 3;
-                const uint16_t* pb = rowB + static_cast<size_t>(x) * 3;
-                for (int c = 0; c < 3; ++c) {
-                    const int a = pa[c], b = pb[c];
-                    if (usableChannel(a) && usableChannel(b)) {
-                        ++count;
-                        bins[static_cast<size_t>(binFromTable(logs, a, b))] +=
-                            static_cast<uint64_t>(sampleWeight(b));
-                    }
-                }
-            }
+        forEachUsedSample(dark, bright, band, [&](int a, int b) {
+            ++count;
+            bins[static_cast<size_t>(binFromTable(logs, a, b))] +=
+                static_cast<uint64_t>(sampleWeight(b));
         });
         std::lock_guard<std::mutex> lock(mutex);
         total.count += count;
