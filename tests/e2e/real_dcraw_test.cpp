@@ -69,7 +69,11 @@ TEST_F(RealDcrawTest, DevelopAndMeasureTheExposureSteps) {
         window->cmdEV->click();
         ASSERT_TRUE(window->cmdBuildMap->isEnabled()) << window->statusText().toStdString();
         ASSERT_EQ(window->imagenes.ExpRelativas.size(), 5u);
-        for (int k = 2; k <= 5; ++k) EXPECT_NEAR(gap(k), 4.0, 4.0 * 0.02) << "pair " << k;
+        for (int k = 2; k <= 5; ++k) {
+            EXPECT_NEAR(gap(k), 4.0, 4.0 * 0.02) << "pair " << k;
+            RecordProperty((average ? "average_gap" : "median_gap") + std::to_string(k),
+                           QString::number(gap(k), 'f', 4).toStdString());
+        }
         EXPECT_TRUE(window->imagenes.ArchivosTIFF.front().endsWith("IMG_0001.tiff"));
     }
     EXPECT_FALSE(QDir(folder).entryList({"His_*.gif"}).isEmpty());
@@ -86,6 +90,8 @@ TEST_F(RealDcrawTest, HighlightRecoveryDarkensTheLeastExposedFrame) {
     ASSERT_TRUE(window->cmdBuildMap->isEnabled()) << window->statusText().toStdString();
     // dcraw's -H scales by the largest multiplier instead of the smallest.
     const double darker = 2.132483;
+    RecordProperty("hl_gap2", QString::number(gap(2), 'f', 4).toStdString());
+    RecordProperty("hl_gap3", QString::number(gap(3), 'f', 4).toStdString());
     EXPECT_NEAR(gap(2), 4.0 * darker, 4.0 * darker * 0.02);
     EXPECT_NEAR(gap(3), 4.0, 4.0 * 0.02);
 }
@@ -116,6 +122,8 @@ TEST_F(RealDcrawTest, CalcWBMakesANeutralPatchNeutral) {
         for (int x = x0; x <= x1; ++x)
             for (int c = 0; c < 3; ++c) sum[c] += preview.row(y)[x * 3 + c];
     EXPECT_GT(sum[1] / ((x1 - x0 + 1) * (y1 - y0 + 1)), 3000);
+    RecordProperty("patch_r_over_g", QString::number(sum[0] / sum[1], 'f', 4).toStdString());
+    RecordProperty("patch_b_over_g", QString::number(sum[2] / sum[1], 'f', 4).toStdString());
     EXPECT_NEAR(sum[0] / sum[1], 1.0, 0.02);
     EXPECT_NEAR(sum[2] / sum[1], 1.0, 0.02);
 }
