@@ -2,6 +2,7 @@
 // next to a plain copy of the same file by cp: uncompressed read as dcraw
 // writes it, LZW + predictor write as the program saves its outputs.
 #include "support/gfl_bitmap.h"
+#include "support/parallel.h"
 #include "support/tiff_io.h"
 
 #include <tiffio.h>
@@ -95,10 +96,13 @@ void BM_ReadLzw(benchmark::State& state) {
                             static_cast<int64_t>(f.image.sampleCount() * 2));
 }
 
+// The argument is the thread count (setParallelThreads; 0 = one per core).
 void BM_WriteLzwPredictor(benchmark::State& state) {
     Files& f = files();
     const QString out = f.dir.filePath("out.tiff");
+    setParallelThreads(static_cast<int>(state.range(0)));
     for (auto _ : state) writeTiffRgb16(f.image, out);
+    setParallelThreads(0);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(f.image.sampleCount() * 2));
     state.counters["file_MB"] = static_cast<double>(QFileInfo(out).size()) / 1e6;
@@ -115,7 +119,14 @@ void BM_CpUncompressed(benchmark::State& state) {
 
 BENCHMARK(BM_ReadUncompressed)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(BM_ReadLzw)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
-BENCHMARK(BM_WriteLzwPredictor)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_WriteLzwPredictor)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2);
 BENCHMARK(BM_CpUncompressed)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 
 }  // namespace

@@ -26,7 +26,9 @@ constexpr long long kMaxTiffPixels = 1LL << 28;
 void readTiffRgb16(const QString& path, GflBitmap& out);
 
 // Writes 16-bit RGB, LZW with horizontal predictor, through a temporary file
-// renamed over the target, so a failed save never leaves a broken file.
+// renamed over the target, so a failed save never leaves a broken file. Strips
+// are encoded on all cores (parallelRows); the file's bytes are the same
+// whatever the thread count.
 void writeTiffRgb16(const GflBitmap& image, const QString& path);
 
 // True when the file is a TIFF whose every strip or tile lies inside the file:
