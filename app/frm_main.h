@@ -234,6 +234,11 @@ private:
     void refreshRule(bool disableSix);
     void disableSix();
     void showPlainPreview();
+    // True when the run's TIFF is whole and the completion may go on; a run
+    // whose decoder ended without it is reported and its timer stopped.
+    bool runComplete(const DcrawRun& run, QTimer* timer);
+    // Measures the patch on the reference's TIFF into the multiplier boxes.
+    bool measurePatch(const QString& ruta);
     // Ends a run whose decoder stopped without a whole TIFF.
     void reportFailedRun(QTimer* timer, const DcrawRun& run);
     QString quickLine() const;

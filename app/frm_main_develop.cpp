@@ -142,20 +142,29 @@ void frmMain::reportFailedRun(QTimer* timer, const DcrawRun& run) {
     reporter_.MostrarError(text);
 }
 
+bool frmMain::runComplete(const DcrawRun& run, QTimer* timer) {
+    if (busy()) return false;  // the next tick tries again
+    const RunState state = checkRun(run, launcher());
+    if (state == RunState::Failed) reportFailedRun(timer, run);
+    return state == RunState::Complete;
+}
+
+bool frmMain::measurePatch(const QString& ruta) {
+    std::array<QString, 3> texts;
+    for (int i = 0; i < 3; ++i) texts[static_cast<size_t>(i)] = txtWB[i]->text();
+    if (CalcularWBPatch(ruta, patch, estado.ParcheCuadrado, texts, reporter_) == -1) return false;
+    for (int i = 0; i < 3; ++i) txtWB[i]->setText(texts[static_cast<size_t>(i)]);
+    return true;
+}
+
 void frmMain::ComprobarReveladoRapidoNeutro(const QString& ruta) {
     try {
-        if (busy()) return;
-        const RunState state = checkRun(runRapidoNeutro_, launcher());
-        if (state == RunState::Pending) return;
-        if (state == RunState::Failed) return reportFailedRun(timReveladoRapidoNeutro, runRapidoNeutro_);
+        if (!runComplete(runRapidoNeutro_, timReveladoRapidoNeutro)) return;
         timReveladoRapidoNeutro->stop();
         BusyScope busy(*this);
         reporter_.EscribirEstado(NombreArchivo(ruta) + QStringLiteral(" neutral developed"), true);
         reporter_.EscribirEstado(QStringLiteral("DONE"), true);
-        std::array<QString, 3> texts;
-        for (int i = 0; i < 3; ++i) texts[static_cast<size_t>(i)] = txtWB[i]->text();
-        if (CalcularWBPatch(ruta, patch, estado.ParcheCuadrado, texts, reporter_) == -1) return;
-        for (int i = 0; i < 3; ++i) txtWB[i]->setText(texts[static_cast<size_t>(i)]);
+        if (!measurePatch(ruta)) return;
         ReveladoRapido(ruta, false);
     } catch (...) {
         // A completion reports nothing of its own; a live timer ticks again.
@@ -164,10 +173,7 @@ void frmMain::ComprobarReveladoRapidoNeutro(const QString& ruta) {
 
 void frmMain::ComprobarReveladoRapido(const QString& ruta) {
     try {
-        if (busy()) return;
-        const RunState state = checkRun(runRapido_, launcher());
-        if (state == RunState::Pending) return;
-        if (state == RunState::Failed) return reportFailedRun(timReveladoRapido, runRapido_);
+        if (!runComplete(runRapido_, timReveladoRapido)) return;
         if (MostrarTIFF(runRapido_.tiff) != 1) {
             // A whole file that cannot be shown will not get better once
             // the decoder has gone.
@@ -215,9 +221,6 @@ void frmMain::cmdCalculateWB_Click() {
     }
     // The TIFF on disk already is a neutral development.
     BusyScope busy(*this);
-    std::array<QString, 3> texts;
-    for (int i = 0; i < 3; ++i) texts[static_cast<size_t>(i)] = txtWB[i]->text();
-    if (CalcularWBPatch(ruta, patch, estado.ParcheCuadrado, texts, reporter_) == -1) return;
-    for (int i = 0; i < 3; ++i) txtWB[i]->setText(texts[static_cast<size_t>(i)]);
+    if (!measurePatch(ruta)) return;
     ReveladoRapido(ruta, false);
 }

@@ -26,10 +26,7 @@ void frmMain::finishDevelopment(QTimer* timer) {
 
 void frmMain::ComprobarRevelado(const QString& ruta) {
     try {
-        if (busy()) return;
-        const RunState state = checkRun(runRevelado_, launcher());
-        if (state == RunState::Pending) return;
-        if (state == RunState::Failed) return reportFailedRun(timRevelado, runRevelado_);
+        if (!runComplete(runRevelado_, timRevelado)) return;
         if (!chkHLRecovery->isChecked()) return finishDevelopment(timRevelado);
         timRevelado->stop();
         dcrawLog_->finish();
@@ -77,11 +74,7 @@ void frmMain::ReveladoHLRecovery(const QString& ruta) {
 
 void frmMain::ComprobarReveladoHLRecovery() {
     try {
-        if (busy()) return;
-        const RunState state = checkRun(runHLRecovery_, launcher());
-        if (state == RunState::Pending) return;
-        if (state == RunState::Failed)
-            return reportFailedRun(timReveladoHLRecovery, runHLRecovery_);
+        if (!runComplete(runHLRecovery_, timReveladoHLRecovery)) return;
         finishDevelopment(timReveladoHLRecovery);
     } catch (...) {
     }

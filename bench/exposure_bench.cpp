@@ -1,21 +1,19 @@
 // Exposure analysis on a synthetic bracket of 5 frames of 6000 x 4000 written
 // once as uncompressed 16-bit TIFF: the whole "Calc EV" run per stage, and the
 // pair scans in megapixels per second, on one thread and on every core.
+#include "bench/bench_files.h"
 #include "exposure/exposure.h"
 #include "exposure/exposure_scan.h"
 #include "support/parallel.h"
 #include "support/recording_reporter.h"
 
-#include <tiffio.h>
 
 #include <benchmark/benchmark.h>
-#include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <memory>
-#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -59,24 +57,6 @@ GflBitmap frame(double gain, uint32_t seed) {
     return b;
 }
 
-void writeUncompressed(const GflBitmap& image, const QString& path) {
-    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    if (!tif) throw std::runtime_error("cannot create benchmark TIFF");
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(image.height));
-    const tmsize_t bytes = static_cast<tmsize_t>(image.sampleCount() * 2);
-    const bool ok =
-        TIFFWriteEncodedStrip(tif, 0, const_cast<uint16_t*>(image.pixels.data()), bytes) == bytes;
-    TIFFClose(tif);
-    if (!ok) throw std::runtime_error("cannot write benchmark TIFF");
-}
-
 // The bracket on disk, made on first use and removed at exit.
 struct Bracket {
     QTemporaryDir dir;
@@ -91,7 +71,7 @@ const Bracket& bracket() {
         made->folder = made->dir.path() + QStringLiteral("/");
         for (int i = 0; i < kFrames; ++i) {
             GflBitmap image = frame(kGains[i], static_cast<uint32_t>(i + 1));
-            writeUncompressed(image, made->folder + QStringLiteral("IMG_%1.tiff").arg(i + 1));
+            writeUncompressedTiff(image, made->folder + QStringLiteral("IMG_%1.tiff").arg(i + 1));
             made->raws << QStringLiteral("IMG_%1.CR2").arg(i + 1);
             if (kGains[i] == 1.0)
                 made->darker = std::move(image);

@@ -1,14 +1,13 @@
 // TIFF read and write of one 6000 x 4000 16-bit RGB frame (144 MB of pixels),
 // next to a plain copy of the same file by cp: uncompressed read as dcraw
 // writes it, LZW + predictor write as the program saves its outputs.
+#include "bench/bench_files.h"
 #include "support/gfl_bitmap.h"
 #include "support/parallel.h"
 #include "support/tiff_io.h"
 
-#include <tiffio.h>
 
 #include <benchmark/benchmark.h>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -48,18 +47,7 @@ struct Files {
     QString uncompressed = dir.filePath("dcraw-like.tiff");
     QString lzw = dir.filePath("lzw.tiff");
     Files() {
-        // One strip of raw pixels, as dcraw writes its output.
-        TIFF* tif = TIFFOpen(QFile::encodeName(uncompressed).constData(), "w");
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kWidth);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, kHeight);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, kHeight);
-        TIFFWriteEncodedStrip(tif, 0, image.pixels.data(),
-                              static_cast<tmsize_t>(image.sampleCount() * 2));
-        TIFFClose(tif);
+        writeUncompressedTiff(image, uncompressed);
         writeTiffRgb16(image, lzw);
     }
 };
