@@ -193,6 +193,10 @@ void frmMain::connectControls() {
     // Exposure analysis.
     connect(cmdEV, &QPushButton::clicked, this, [this] { cmdEV_Click(); });
     connect(cmdEVMethod, &QPushButton::clicked, this, [this] { cmdEVMethod_Click(); });
+
+    // Blending map.
+    connect(cmdBuildMap, &QPushButton::clicked, this, [this] { cmdBuildMap_Click(); });
+    connect(cmdSelMap, &QPushButton::clicked, this, [this] { cmdSelMap_Click(); });
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {

@@ -8,6 +8,7 @@
 #include "develop/dcraw_process.h"
 #include "develop/patch.h"
 #include "exposure/image_set.h"
+#include "maps/maps.h"
 #include "support/objeto_imagen.h"
 
 #include <QString>
@@ -193,6 +194,11 @@ public:
     void cmdCalculateWB_Click();
     void cmdEV_Click();
     void cmdEVMethod_Click();
+
+    // Blending map.
+    MapSettings readMapSettings() const;
+    void cmdBuildMap_Click();
+    void cmdSelMap_Click();
 
     // Preview and patch.
     int MostrarTIFF(const QString& ruta);

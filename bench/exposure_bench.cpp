@@ -24,39 +24,6 @@ constexpr int kHeight = 4000;
 constexpr double kGains[] = {7.0, 1.0, 19.0, 2.7, 50.0};
 constexpr int kFrames = 5;
 
-// A smooth scene over ten stops with a ripple, 1 % shot noise and 20 counts
-// of read noise (cheap uniform noise of the same spread), saturating at 62000.
-GflBitmap frame(double gain, uint32_t seed) {
-    GflBitmap b;
-    b.width = kWidth;
-    b.height = kHeight;
-    b.pixels.resize(b.sampleCount());
-    std::vector<double> columnStops(kWidth);
-    for (int x = 0; x < kWidth; ++x)
-        columnStops[static_cast<size_t>(x)] = 7.0 * x / (kWidth - 1) + 0.3 * std::sin(x * 0.37);
-    const double colour[3] = {1.0, 0.8, 0.55};
-    uint32_t state = seed * 2654435761u + 1;
-    auto noise = [&] {  // xorshift, uniform in [-1.73, 1.73): unit variance
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return (state * (1.0 / 4294967296.0) - 0.5) * 3.4641;
-    };
-    for (int y = 0; y < kHeight; ++y) {
-        uint16_t* row = b.row(y);
-        const double rowStops = 3.0 * y / (kHeight - 1);
-        for (int x = 0; x < kWidth; ++x) {
-            const double base = 8 * std::exp2(columnStops[static_cast<size_t>(x)] + rowStops);
-            for (int c = 0; c < 3; ++c) {
-                const double signal = base * colour[c] * gain;
-                const double v = signal >= 62000 ? 65535 : signal + noise() * (0.01 * signal + 20);
-                row[x * 3 + c] = static_cast<uint16_t>(std::lround(std::clamp(v, 0.0, 65535.0)));
-            }
-        }
-    }
-    return b;
-}
-
 // The bracket on disk, made on first use and removed at exit.
 struct Bracket {
     QTemporaryDir dir;
@@ -70,7 +37,7 @@ const Bracket& bracket() {
         auto made = std::make_unique<Bracket>();
         made->folder = made->dir.path() + QStringLiteral("/");
         for (int i = 0; i < kFrames; ++i) {
-            GflBitmap image = frame(kGains[i], static_cast<uint32_t>(i + 1));
+            GflBitmap image = syntheticFrame(kWidth, kHeight, kGains[i], static_cast<uint32_t>(i + 1));
             writeUncompressedTiff(image, made->folder + QStringLiteral("IMG_%1.tiff").arg(i + 1));
             made->raws << QStringLiteral("IMG_%1.CR2").arg(i + 1);
             if (kGains[i] == 1.0)

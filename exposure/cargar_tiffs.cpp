@@ -16,6 +16,7 @@ namespace {
 struct Candidate {
     QString path;
     bool exists = false;
+    FileStamp stamp;  // taken before decoding: a file changed meanwhile reloads later
     std::exception_ptr badName;  // the RAW name had no extension
     GflBitmap image;
     BitmapIoResult io;
@@ -48,6 +49,7 @@ void decodeAll(std::vector<Candidate>& candidates) {
     parallelRows(static_cast<int>(present.size()), 1, [&](const RowBand& band) {
         for (int i = band.begin; i < band.end; ++i) {
             Candidate& c = *present[static_cast<size_t>(i)];
+            c.stamp = fileStamp(c.path);
             c.io = loadBitmapQuiet(c.path, c.image);
         }
     });
@@ -77,6 +79,8 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
             false);
         started = true;
         if (set.TIFFsCargados) set.release();
+        set.TablaMapa.clear();
+        set.TablaMapaImagenes = 0;
 
         std::vector<Candidate> candidates = listCandidates(folder, archivosRAW);
         decodeAll(candidates);
@@ -95,6 +99,8 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
             set.ArchivosTIFF.resize(count);
             set.ImagenesTIFF.resize(static_cast<size_t>(count));
             set.ArchivosTIFF[count - 1] = c.path;
+            set.SellosTIFF.resize(static_cast<size_t>(count));
+            set.SellosTIFF[static_cast<size_t>(count) - 1] = c.stamp;
             GflBitmap& image = set.ImagenesTIFF[static_cast<size_t>(count) - 1];
             // A file that cannot be decoded leaves an empty (0 x 0) entry,
             // reported here in its place in the log.

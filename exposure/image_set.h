@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/gfl_bitmap.h"
+#include "support/paths.h"
 
 #include <QString>
 #include <QStringList>
@@ -20,6 +21,21 @@ struct ImageSet {
     std::vector<int16_t> OrdenExposicion;  // entry k: load position of the k-th darkest
     QString TIFFMenosExpuesto;             // full path of the least exposed TIFF
     std::vector<double> ExpRelativas;      // factor to image 1's exposure; image 1 = 1
+    // What each file was on disk when it was decoded, parallel to ArchivosTIFF:
+    // a later reload may skip a file that has not changed since.
+    std::vector<FileStamp> SellosTIFF;
+
+    // Decoding table of the last map built from this set (grey level ->
+    // fractional image number) and the number of images it was built for.
+    // Empty until a build; every load empties it, so no stage decodes a map
+    // against a set it was not built for.
+    std::vector<float> TablaMapa;
+    int TablaMapaImagenes = 0;
+
+    bool tablaMapaValida() const {
+        return TablaMapa.size() == 256 && TablaMapaImagenes >= 2 &&
+               static_cast<size_t>(TablaMapaImagenes) == ImagenesTIFF.size();
+    }
 
     // Frees every image's pixels (the records stay, 0 x 0) and clears
     // TIFFsCargados. The file lists and the ranking are kept.

@@ -52,12 +52,16 @@ void OrdenarPorExposicion(bool recargar, ImageSet& set, Reporter& reporter) {
             // a second decoding from disk would give, without the time or the
             // chance of a file failing half-way.
             const QStringList paths = set.ArchivosTIFF;
+            std::vector<FileStamp> stamps = set.SellosTIFF;
+            stamps.resize(static_cast<size_t>(n));
+            set.SellosTIFF.assign(static_cast<size_t>(n), FileStamp());
             std::vector<GflBitmap> images = std::move(set.ImagenesTIFF);
             set.ImagenesTIFF.clear();
             set.ImagenesTIFF.resize(static_cast<size_t>(n));
             for (int k = 0; k < n; ++k) {
                 const int from = order[static_cast<size_t>(k)] - 1;
                 set.ArchivosTIFF[k] = paths[from];
+                set.SellosTIFF[static_cast<size_t>(k)] = stamps[static_cast<size_t>(from)];
                 set.ImagenesTIFF[static_cast<size_t>(k)] =
                     std::move(images[static_cast<size_t>(from)]);
             }

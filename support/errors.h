@@ -13,6 +13,8 @@ enum ErrorNumber : int {
     kErrOverflow = 6,
     kErrOutOfMemory = 7,
     kErrOutOfRange = 9,
+    kErrDivisionByZero = 11,
+    kErrTypeMismatch = 13,
     kErrFileNotFound = 53,
     kErrFileAccess = 75,
     kErrPathNotFound = 76,

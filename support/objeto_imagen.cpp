@@ -5,6 +5,7 @@
 #include "support/errors.h"
 #include "support/gif_writer.h"
 #include "support/parallel.h"
+#include "support/png_writer.h"
 #include "support/tiff_io.h"
 
 #include <QClipboard>
@@ -12,9 +13,7 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QPainter>
-#include <QSaveFile>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -324,13 +323,5 @@ void ObjetoImagen::Guardar(const QString& path) {
                 break;
             }
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw RunError(kErrFileAccess, file.errorString() + QStringLiteral(": ") + path);
-    QImageWriter writer(&file, "png");
-    const bool written =
-        writer.write(grey ? image_.convertToFormat(QImage::Format_Grayscale8) : image_);
-    if (!written || !file.commit())
-        throw RunError(kErrFileAccess,
-                       (written ? file.errorString() : writer.errorString()) + ": " + path);
+    writePng(grey ? image_.convertToFormat(QImage::Format_Grayscale8) : image_, path);
 }

@@ -53,3 +53,19 @@ void parallelRows(int rows, int bandRows, const std::function<void(const RowBand
     for (auto& w : workers) w.join();
     if (failure) std::rethrow_exception(failure);
 }
+
+void parallelRowsWithProgress(int rows, int bandRows, int chunks,
+                              const std::function<void(const RowBand&)>& body,
+                              const std::function<void(int percent)>& progress) {
+    chunks = std::max(1, std::min(chunks, rows));
+    int done = 0;
+    for (int c = 0; c < chunks; ++c) {
+        const int end = static_cast<int>(static_cast<long long>(rows) * (c + 1) / chunks);
+        const int first = done;
+        parallelRows(end - first, bandRows, [&](const RowBand& band) {
+            body({band.index, first + band.begin, first + band.end});
+        });
+        done = end;
+        if (progress) progress(static_cast<int>(static_cast<long long>(done) * 100 / rows));
+    }
+}

@@ -22,3 +22,11 @@ int rowBandCount(int rows, int bandRows);
 // in band order give identical totals on any machine. The calling thread works
 // too; the first exception thrown by any band is rethrown after all finish.
 void parallelRows(int rows, int bandRows, const std::function<void(const RowBand&)>& body);
+
+// parallelRows in a few chunks of rows, calling `progress` on the calling
+// thread after each chunk with the share of rows done (0..100), so a window
+// can repaint between chunks. Only for work whose result does not depend on
+// how rows are grouped.
+void parallelRowsWithProgress(int rows, int bandRows, int chunks,
+                              const std::function<void(const RowBand&)>& body,
+                              const std::function<void(int percent)>& progress);

@@ -1,7 +1,9 @@
 // Path and text helpers.
 #include "support/paths.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <sys/stat.h>
 #include <stdexcept>
 
 namespace {
@@ -50,4 +52,18 @@ QString ReemplazarTodo(const QString& text, const QString& search, const QString
     for (qsizetype at = result.indexOf(search); at >= 0; at = result.indexOf(search))
         result.replace(at, search.size(), replacement);
     return result;
+}
+
+FileStamp fileStamp(const QString& path) {
+    FileStamp stamp;
+    struct stat st {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0) return stamp;
+    stamp.valid = true;
+    stamp.size = st.st_size;
+    // The change time moves on every write or rename onto the name, even when
+    // a program sets the modification time back.
+    stamp.changeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    stamp.inode = st.st_ino;
+    stamp.device = st.st_dev;
+    return stamp;
 }

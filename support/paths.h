@@ -20,6 +20,19 @@ QString CarpetaArchivo(const QString& path);    // up to and including the last 
 // replacing two blanks by one collapses any run of blanks.
 QString ReemplazarTodo(const QString& text, const QString& search, const QString& replacement);
 
+// Identity and version of a file on disk: equal stamps mean the file was not
+// replaced or rewritten in between (size, change time to the nanosecond, inode).
+struct FileStamp {
+    bool valid = false;
+    int64_t size = 0;
+    int64_t changeNs = 0;
+    uint64_t inode = 0;
+    uint64_t device = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// An invalid stamp when the file cannot be examined.
+FileStamp fileStamp(const QString& path);
+
 inline double MinimoReal(double a, double b) { return a < b ? a : b; }
 inline double MaximoReal(double a, double b) { return a > b ? a : b; }
 inline int32_t MinimoEntero(int32_t a, int32_t b) { return a < b ? a : b; }

@@ -1,0 +1,84 @@
+// "Build map" from start to end: thresholds, index map, border stages,
+// decoding table and the map PNG beside the reference file.
+#include "maps/maps.h"
+
+#include "support/errors.h"
+#include "support/numbers.h"
+#include "support/paths.h"
+#include "support/png_writer.h"
+#include "support/reporter.h"
+
+#include <QImage>
+
+namespace {
+
+// Maps are mostly flat: the fastest zlib level keeps them small.
+constexpr int kMapPngQuality = 80;
+
+StageProgress progressTo(Reporter& reporter) {
+    return [&reporter](int percent) {
+        reporter.showProgress(QString::number(percent) + QStringLiteral("%"));
+        reporter.processEvents();
+    };
+}
+
+}  // namespace
+
+QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, ImageSet& set,
+                    Reporter& reporter) {
+    try {
+        reporter.EscribirEstado(QStringLiteral("Threshold optimisation..."), false);
+        const std::array<int32_t, 3> umbral = OptimizarUmbral(settings);
+        reporter.EscribirEstado(QStringLiteral("R: ") + QString::number(umbral[0]) +
+                                    QStringLiteral("\r\nG: ") + QString::number(umbral[1]) +
+                                    QStringLiteral("\r\nB: ") + QString::number(umbral[2]),
+                                true);
+        reporter.EscribirEstado(QStringLiteral("\r\nBuilding pixel map..."), true);
+        // The window runs between status lines: the set is checked where it is read.
+        ByteMap indices = buildIndexMap(set, umbral);
+        const int n = static_cast<int>(set.ImagenesTIFF.size());
+
+        // The progressive radius always widens the anti-ghosting radius.
+        const int radius = settings.antiGhost + settings.progressive;
+        if (radius >= 1) {
+            reporter.EscribirEstado(QStringLiteral("Building anti ghosting map (") +
+                                        QString::number(settings.antiGhost) + QStringLiteral("+") +
+                                        QString::number(settings.progressive) +
+                                        QStringLiteral("px) ..."),
+                                    true);
+            indices = antiGhostMap(indices, radius, progressTo(reporter));
+            reporter.showProgress(QStringLiteral("100%"));
+        }
+        if (settings.progressive >= 1)
+            reporter.EscribirEstado(QStringLiteral("Building progressive map (") +
+                                        QString::number(settings.progressive) +
+                                        QStringLiteral("px) ..."),
+                                    true);
+        const ByteMap grey = progressiveGreyMap(
+            indices, settings.progressive, n,
+            settings.progressive >= 1 ? progressTo(reporter) : StageProgress());
+        if (settings.progressive >= 1) reporter.showProgress(QStringLiteral("100%"));
+        indices = ByteMap();
+
+        // The table belongs to the set the map was built from.
+        set.TablaMapa = buildTablaMapa(n);
+        set.TablaMapaImagenes = n;
+
+        reporter.EscribirEstado(QStringLiteral("Generating PNG map..."), true);
+        const QString name = QStringLiteral("Map_") + timeStampHHMMSS() + QStringLiteral(".png");
+        reporter.EscribirEstado(QStringLiteral("\r\nSaving PNG map as ") + name + QStringLiteral("..."),
+                                true);
+        const QString path = CarpetaArchivo(rutaReferencia) + name;
+        const QImage picture(grey.data.data(), grey.width, grey.height, grey.width,
+                             QImage::Format_Grayscale8);
+        writePng(picture, path, kMapPngQuality);
+
+        reporter.EscribirEstado(QStringLiteral("DONE"), true);
+        reporter.beep();
+        reporter.processEvents();
+        return path;
+    } catch (...) {
+        reporter.InformarError(QStringLiteral("GenerarMapa"));
+        return QString();
+    }
+}

@@ -1,0 +1,69 @@
+// Saturation thresholds and the index map: per pixel, the most exposed image
+// that is still unclipped there.
+#include "maps/maps.h"
+
+#include "support/errors.h"
+#include "support/numbers.h"
+#include "support/parallel.h"
+
+#include <limits>
+
+namespace {
+
+// nearest(m * base) in double, capped before it becomes an integer so that a
+// huge multiplier cannot overflow.
+int32_t thresholdFor(double m, double base) {
+    double t = roundHalfEven(m * base);
+    if (t > kUmbralMaximo) t = kUmbralMaximo;
+    if (t < std::numeric_limits<int32_t>::min())
+        throw RunError(kErrOverflow, QStringLiteral("Overflow"));
+    return static_cast<int32_t>(t);
+}
+
+}  // namespace
+
+std::array<int32_t, 3> OptimizarUmbral(const MapSettings& settings) {
+    // The percentage times full scale is an integer product; the division is not.
+    const double base = static_cast<int32_t>(settings.umbral * 65535) / 100.0;
+    std::array<int32_t, 3> umbral{};
+    for (size_t c = 0; c < 3; ++c) {
+        double m = 1.0;
+        if (!settings.balanceCamara) {
+            const auto parsed = parseUserNumber(settings.txtWB[c]);
+            if (!parsed) throw RunError(kErrTypeMismatch, QStringLiteral("Type mismatch"));
+            m = *parsed;
+        }
+        umbral[c] = thresholdFor(m, base);
+    }
+    return umbral;
+}
+
+ByteMap buildIndexMap(const ImageSet& set, const std::array<int32_t, 3>& umbral) {
+    if (!set.usable())
+        throw RunError(kErrInvalidArgument, QStringLiteral("The image set is not loaded"));
+    const int n = static_cast<int>(set.ImagenesTIFF.size());
+    if (n > 255) throw RunError(kErrOverflow, QStringLiteral("Too many images for a map"));
+    ByteMap map;
+    map.width = set.AnchoImagen;
+    map.height = set.AltoImagen;
+    map.data.resize(static_cast<size_t>(map.width) * map.height);
+    const int32_t tr = umbral[0], tg = umbral[1], tb = umbral[2];
+    parallelRows(map.height, 16, [&](const RowBand& band) {
+        std::vector<const uint16_t*> rows(static_cast<size_t>(n) + 1);
+        for (int y = band.begin; y < band.end; ++y) {
+            for (int k = 1; k <= n; ++k)
+                rows[static_cast<size_t>(k)] = set.ImagenesTIFF[static_cast<size_t>(k) - 1].row(y);
+            uint8_t* out = map.data.data() + static_cast<size_t>(y) * map.width;
+            for (int x = 0; x < map.width; ++x) {
+                // From the brightest image down; image 1 is never rejected.
+                int k = n;
+                for (; k > 1; --k) {
+                    const uint16_t* p = rows[static_cast<size_t>(k)] + x * 3;
+                    if (p[0] <= tr && p[1] <= tg && p[2] <= tb) break;
+                }
+                out[x] = static_cast<uint8_t>(k);
+            }
+        }
+    });
+    return map;
+}

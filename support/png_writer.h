@@ -1,0 +1,13 @@
+// PNG files through Qt, written beside their final name and renamed only
+// when whole.
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+// zlib effort as Qt's writer takes it: 0..100, higher is faster and larger;
+// -1 is Qt's default.
+constexpr int kPngQualityDefault = -1;
+
+// Throws RunError on failure; an existing file of that name is kept then.
+void writePng(const QImage& picture, const QString& path, int quality = kPngQualityDefault);

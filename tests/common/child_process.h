@@ -1,0 +1,17 @@
+// Runs a piece of a test in a forked child under limits the test process
+// itself must not take on: another user, a file-size limit, an address-space
+// limit.
+#pragma once
+
+#include <functional>
+
+struct ChildLimits {
+    bool asNobody = false;        // drop to user and group 65534 first (when root)
+    long long fileSizeBytes = -1; // RLIMIT_FSIZE; writes beyond it fail with EFBIG
+    long long addressSpaceBytes = -1;  // RLIMIT_AS
+};
+
+// The child's exit status (fn's return value, 0..255), or -1 when it died
+// from a signal or could not be started. The child never returns into the
+// test: it leaves with _exit.
+int runInChild(const std::function<int()>& fn, const ChildLimits& limits);
