@@ -1,0 +1,114 @@
+// "Build map", "...", and the blend buttons driven through the real window on
+// a set already loaded as "Calc EV" leaves it.
+#include "tests/app/window_fixture.h"
+#include "tests/common/exposure_sets.h"
+#include "tests/common/map_reference.h"
+
+#include <QDir>
+#include <QImage>
+#include <cmath>
+
+namespace {
+
+class BlendingWindowTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        folder = dir.path() + "/";
+        std::vector<GflBitmap> frames;
+        for (int i = 0; i < 3; ++i) frames.push_back(bracketFrame(48, 32, 4.0 * std::pow(4.0, i), 3 + i));
+        window->imagenes = memorySet(folder, frames);
+        window->estado.ImagenMostrada = true;
+        window->txtRuta->setText(folder + "IMG_1.CR2");
+        window->cmdBuildMap->setEnabled(true);
+    }
+    QStringList files(const char* pattern) const {
+        return QDir(folder).entryList({pattern}, QDir::Files);
+    }
+
+    QTemporaryDir dir;
+    QString folder;
+};
+
+TEST_F(BlendingWindowTest, BuildMapWritesTheMapAndOpensTheBlend) {
+    frmMain& w = *window;
+    for (QPushButton* b : {w.cmdBlend, w.cmdBlendBW, w.cmdTestBW}) EXPECT_FALSE(b->isEnabled());
+    w.cmdBuildMap->click();
+    ASSERT_EQ(files("Map_*.png").size(), 1) << w.statusText().toStdString();
+    EXPECT_EQ(w.txtRutaMap->text(), folder + files("Map_*.png")[0]);
+    for (QPushButton* b : {w.cmdBlend, w.cmdBlendBW, w.cmdTestBW}) EXPECT_TRUE(b->isEnabled());
+    EXPECT_EQ(logLines().first(), "Threshold optimisation...");
+    // Preset white balance: the Daylight multipliers set the thresholds.
+    EXPECT_EQ(logLines()[1], "R: 65279");
+    EXPECT_EQ(logLines()[3], "B: 65279");
+    EXPECT_TRUE(logLines().contains("Building anti ghosting map (0+3px) ..."));
+    EXPECT_TRUE(logLines().contains("Building progressive map (3px) ..."));
+    EXPECT_EQ(logLines().back(), "DONE");
+    EXPECT_EQ(w.lblXY->text(), "100%");
+    EXPECT_EQ(beeps, 1);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(QImage(w.txtRutaMap->text()).size(), QSize(48, 32));
+    EXPECT_TRUE(w.imagenes.tablaMapaValida());
+}
+
+TEST_F(BlendingWindowTest, TheControlsShapeTheBuild) {
+    frmMain& w = *window;
+    w.optWB[0]->click();  // camera white balance
+    w.hscTH->setValue(50);
+    w.hscAntiGhost->setValue(4);
+    w.hscProgressive->setValue(0);
+    EXPECT_EQ(w.lblTH->text(), "50%");
+    EXPECT_EQ(w.lblAntiGhost->text(), "4px");
+    EXPECT_EQ(w.lblProgressive->text(), "0px");
+    boxes.clear();
+    w.cmdBuildMap->setEnabled(true);
+    w.cmdBuildMap->click();
+    EXPECT_EQ(logLines().mid(1, 3), (QStringList{"R: 32768", "G: 32768", "B: 32768"}));
+    EXPECT_TRUE(logLines().contains("Building anti ghosting map (4+0px) ..."));
+    EXPECT_FALSE(logLines().join("|").contains("progressive"));
+}
+
+TEST_F(BlendingWindowTest, ANonNumberMultiplierIsReportedAndTheBlendStaysReachable) {
+    frmMain& w = *window;
+    w.txtRutaMap->setText("/earlier/Map_000000.png");
+    w.txtWB[1]->setText("one");
+    boxes.clear();
+    w.cmdBuildMap->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("Unexpected error occurred in module GenerarMapa"));
+    EXPECT_EQ(w.txtRutaMap->text(), "/earlier/Map_000000.png");
+    EXPECT_TRUE(files("Map_*.png").isEmpty());
+    // However the build ended.
+    for (QPushButton* b : {w.cmdBlend, w.cmdBlendBW, w.cmdTestBW}) EXPECT_TRUE(b->isEnabled());
+}
+
+TEST_F(BlendingWindowTest, NothingHappensWhileNoImageIsShown) {
+    frmMain& w = *window;
+    w.estado.ImagenMostrada = false;
+    const QString before = w.statusText();
+    w.cmdBuildMap_Click();
+    EXPECT_EQ(w.statusText(), before);
+    EXPECT_TRUE(files("Map_*.png").isEmpty());
+    EXPECT_FALSE(w.cmdBlend->isEnabled());
+}
+
+TEST_F(BlendingWindowTest, ChoosingAMapFile) {
+    frmMain& w = *window;
+    nextFile = "/maps/Map_101010.png";
+    w.cmdSelMap->click();
+    EXPECT_EQ(dialogFilter, "Map PNG files (*.png)");
+    EXPECT_EQ(w.txtRutaMap->text(), "/maps/Map_101010.png");
+    // Cancelling, or the same file again, changes nothing.
+    nextFile = "";
+    w.cmdSelMap->click();
+    EXPECT_EQ(w.txtRutaMap->text(), "/maps/Map_101010.png");
+    nextFile = "/maps/Map_101010.png";
+    w.cmdSelMap->click();
+    EXPECT_EQ(w.txtRutaMap->text(), "/maps/Map_101010.png");
+    EXPECT_EQ(dialogs, 3);
+    EXPECT_TRUE(w.txtRutaMap->isReadOnly());
+    // The chosen file is not opened here.
+    EXPECT_TRUE(boxes.empty());
+}
+
+}  // namespace
