@@ -197,6 +197,8 @@ void frmMain::connectControls() {
     // Blending map.
     connect(cmdBuildMap, &QPushButton::clicked, this, [this] { cmdBuildMap_Click(); });
     connect(cmdSelMap, &QPushButton::clicked, this, [this] { cmdSelMap_Click(); });
+    connect(cmdBlend, &QPushButton::clicked, this, [this] { cmdBlend_Click(); });
+    connect(cmdBlendBW, &QPushButton::clicked, this, [this] { cmdBlendBW_Click(); });
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {

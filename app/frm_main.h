@@ -8,6 +8,7 @@
 #include "develop/dcraw_process.h"
 #include "develop/patch.h"
 #include "exposure/image_set.h"
+#include "blend/blend.h"
 #include "maps/maps.h"
 #include "support/objeto_imagen.h"
 
@@ -200,6 +201,11 @@ public:
     void cmdBuildMap_Click();
     void cmdSelMap_Click();
 
+    // Blending and the contact sheet.
+    BlendSettings readBlendSettings(bool blancoNegro) const;
+    void cmdBlend_Click();
+    void cmdBlendBW_Click();
+
     // Preview and patch.
     int MostrarTIFF(const QString& ruta);
     void DibujarPatch(bool copiar);
@@ -228,6 +234,7 @@ protected:
 
 private:
     void buildControls();
+    void blend(bool blancoNegro);
     void connectControls();
     void fillLists();
     // Selects a list item from code and runs the list's click handler when the

@@ -72,7 +72,10 @@ BenchBracket& benchBracket() {
             set->ArchivosTIFF << folder + QStringLiteral("IMG_%1.tiff").arg(i + 1);
             set->ExpRelativas.push_back(gains[0] / gains[i]);
         }
+        // Image 1 on disk, as the blend and the contact sheet look at it again.
+        writeUncompressedTiff(set->ImagenesTIFF[0], set->ArchivosTIFF[0]);
         set->SellosTIFF.resize(5);
+        set->SellosTIFF[0] = fileStamp(set->ArchivosTIFF[0]);
         set->AnchoImagen = kBenchWidth;
         set->AltoImagen = kBenchHeight;
         set->TIFFMenosExpuesto = set->ArchivosTIFF[0];

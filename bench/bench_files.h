@@ -18,8 +18,8 @@ GflBitmap syntheticFrame(int width, int height, double gain, uint32_t seed);
 
 // Five 6000 x 4000 frames about 1.4 EV apart, in memory as "Calc EV" leaves
 // them: sorted from the darkest, relative exposures exact, files named
-// IMG_k.tiff in a temporary folder (the TIFFs themselves are not written;
-// outputs go there). Made once per run.
+// IMG_k.tiff in a temporary folder (only IMG_1.tiff is written, for the
+// stages that look at image 1 on disk; outputs go there). Made once per run.
 struct BenchBracket {
     QTemporaryDir dir;
     QString folder;  // ends in "/"

@@ -12,9 +12,6 @@
 
 namespace {
 
-// Maps are mostly flat: the fastest zlib level keeps them small.
-constexpr int kMapPngQuality = 80;
-
 StageProgress progressTo(Reporter& reporter) {
     return [&reporter](int percent) {
         reporter.showProgress(QString::number(percent) + QStringLiteral("%"));
@@ -71,7 +68,7 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
         const QString path = CarpetaArchivo(rutaReferencia) + name;
         const QImage picture(grey.data.data(), grey.width, grey.height, grey.width,
                              QImage::Format_Grayscale8);
-        writePng(picture, path, kMapPngQuality);
+        writePng(picture, path, kPngQualityFast);
 
         reporter.EscribirEstado(QStringLiteral("DONE"), true);
         reporter.beep();

@@ -1,7 +1,11 @@
-// "Build map" and the choice of another map file.
+// "Build map", the choice of another map file, the two blends and the B&W
+// contact sheet.
 #include "app/busy_scope.h"
 #include "app/frm_main.h"
+#include "blend/blend.h"
 #include "develop/dcraw_command.h"
+
+#include <QComboBox>
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -40,3 +44,27 @@ void frmMain::cmdSelMap_Click() {
         reporter_.InformarError(QStringLiteral("cmdSelMap"));
     }
 }
+
+BlendSettings frmMain::readBlendSettings(bool blancoNegro) const {
+    BlendSettings s;
+    s.blancoNegro = blancoNegro;
+    s.gamma = hscGamma->value();
+    s.pesoRojo = hscBWR->value();
+    s.pesoAzul = hscBWB->value();
+    s.ettr = chkETTR->isChecked();
+    s.numBracketing = estado.NumBracketing;
+    s.evBracketing = estado.EVBracketing;
+    s.perfil = cmbProfile->currentText();
+    s.rutaMapa = txtRutaMap->text();
+    return s;
+}
+
+void frmMain::blend(bool blancoNegro) {
+    // The window runs at every status line: nothing else may start meanwhile.
+    if (busy()) return;
+    BusyScope busy(*this);
+    FusionarImagenes(txtRuta->text(), readBlendSettings(blancoNegro), imagenes, reporter_);
+}
+
+void frmMain::cmdBlend_Click() { blend(false); }
+void frmMain::cmdBlendBW_Click() { blend(true); }

@@ -1,0 +1,105 @@
+// The blend on five 6000 x 4000 frames through a map built at the default
+// settings: each stage timed apart from the status log, and the peak memory
+// the blend adds to the loaded set.
+#include "bench/bench_files.h"
+#include "bench/bench_timing.h"
+#include "blend/blend.h"
+#include "blend/blend_internal.h"
+#include "maps/maps.h"
+
+#include <benchmark/benchmark.h>
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+const QString& benchMap() {
+    static const QString path = [] {
+        BenchBracket& b = benchBracket();
+        RecordingReporter rep;
+        return GenerarMapa(b.reference(), MapSettings(), b.set, rep);
+    }();
+    return path;
+}
+
+void removeOutputs(const QString& folder) {
+    for (const QString& f : QDir(folder).entryList({QStringLiteral("OD*.tif")}, QDir::Files))
+        QFile::remove(folder + f);
+}
+
+// args: B&W, ETTR, bracket count.
+void BM_Blend(benchmark::State& state) {
+    BenchBracket& b = benchBracket();
+    BlendSettings s;
+    s.rutaMapa = benchMap();
+    s.perfil = QStringLiteral("sRGB");
+    s.gamma = 22;
+    s.blancoNegro = state.range(0) != 0;
+    s.ettr = state.range(1) != 0;
+    s.numBracketing = static_cast<int>(state.range(2));
+    double classify = 0, pb = 0, blend = 0, quantise = 0, write = 0, total = 0;
+    long long added = 0;
+    for (auto _ : state) {
+        removeOutputs(b.folder);
+        const long long before = residentBytes();
+        resetPeakMemory();
+        TimingReporter rep;
+        const auto t0 = std::chrono::steady_clock::now();
+        if (FusionarImagenes(b.reference(), s, b.set, rep) != 1) state.SkipWithError("blend failed");
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        added = std::max(added, peakResidentBytes() - before);
+        classify += rep.secondsAfter(QStringLiteral("Loading blending map..."));  // load + classify
+        pb += rep.secondsAfter(QStringLiteral("Saving PNG progressive map"));
+        // Image 1's reload check, ETTR and the per-pixel blend.
+        blend += rep.secondsBetween(QStringLiteral("Image contribution..."),
+                                    QStringLiteral("Building output file")) -
+                 rep.secondsAfter(QStringLiteral("Saving PNG progressive map"));
+        for (int o = 0; o < s.numBracketing; ++o) {
+            quantise += s.numBracketing > 1 ? rep.secondsAfter(QStringLiteral("Bracketing "), o)
+                                            : rep.secondsAfter(QStringLiteral("Building output file"));
+            write += rep.secondsAfter(QStringLiteral("Saving image as "), o);
+        }
+    }
+    const double it = static_cast<double>(state.iterations());
+    state.counters["map+classify_s"] = classify / it;
+    state.counters["pb_png_s"] = pb / it;
+    state.counters["blend_s"] = blend / it;
+    state.counters["quantise_s_per_file"] = quantise / it / s.numBracketing;
+    state.counters["tiff_s_per_file"] = write / it / s.numBracketing;
+    state.counters["total_s"] = total / it;
+    state.counters["peak_added_B/px"] =
+        static_cast<double>(added) / (static_cast<double>(kBenchWidth) * kBenchHeight);
+    removeOutputs(b.folder);
+}
+BENCHMARK(BM_Blend)
+    ->ArgNames({"bw", "ettr", "files"})
+    ->Args({0, 0, 1})
+    ->Args({1, 1, 1})
+    ->Args({0, 0, 7})
+    ->Iterations(2)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+}  // namespace
+
+namespace {
+// The per-pixel blend alone (args: B&W), without the map load and the files.
+void BM_BlendPlanesOnly(benchmark::State& state) {
+    BenchBracket& b = benchBracket();
+    const MapLevels map = loadMapLevels(benchMap(), QSize(kBenchWidth, kBenchHeight), false);
+    const std::vector<float>& t = b.set.TablaMapa;
+    BlendInput in{b.set, map.red, b.set.ExpRelativas, inverseGamma(22), state.range(0) != 0, mixWeights(33, 33)};
+    for (size_t l = 0; l < 256; ++l) {
+        const int k = static_cast<int>(t[l]);
+        in.levels[l] = {k, t[l] - static_cast<float>(k), static_cast<float>(k) == t[l], true};
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(blendPlanes(in));
+}
+BENCHMARK(BM_BlendPlanesOnly)
+    ->ArgName("bw")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(2)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+}  // namespace

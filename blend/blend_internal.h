@@ -1,0 +1,63 @@
+// The blend's stages as the procedures of this folder share them.
+#pragma once
+
+#include "blend/blend.h"
+
+#include <array>
+#include <memory>
+#include <vector>
+
+class Reporter;
+
+// The per-pixel blend's inputs: the set, the map's grey levels, the exposure
+// factors after ETTR, the inverse gamma and, for B&W, the channel weights.
+struct BlendInput {
+    struct Level {
+        int k = 0;
+        float f = 0;
+        bool genuine = true;
+        bool used = false;  // some map pixel has this level
+    };
+    const ImageSet& set;
+    const std::vector<uint8_t>& levelMap;  // row-major grey level per pixel
+    const std::vector<double>& factors;    // q(1..n) at index 0..n-1
+    float g;
+    bool blancoNegro;
+    MixWeights weights;
+    std::array<Level, 256> levels{};
+};
+
+// The three gamma-encoded planes, interleaved R, G, B per pixel, row-major.
+struct OutputPlanes {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::unique_ptr<double[]> values;
+};
+
+OutputPlanes blendPlanes(const BlendInput& input);
+
+// Linear value of one channel, exactly as the blend forms it.
+inline double genuineValue(uint16_t s, double q) { return s * q; }
+inline double progressiveValue(uint16_t s1, double q1, uint16_t s2, double q2, float f) {
+    return s1 * q1 * (1.0 - static_cast<double>(f)) + s2 * q2 * static_cast<double>(f);
+}
+// The B&W mix of three linear values, weights widened to double; a residue
+// below 0 (green weight rounded under zero on a pixel without red and blue)
+// counts as 0.
+inline double mixed(double r, double g, double b, const MixWeights& w) {
+    const double l = static_cast<double>(w.r) * r + static_cast<double>(w.g) * g +
+                     static_cast<double>(w.b) * b;
+    return l < 0 ? 0 : l;
+}
+
+// The brightest value of image 1: of any channel, or of the rounded B&W mix.
+int32_t brightestValue(const GflBitmap& image, bool blancoNegro, const MixWeights& weights);
+// The ETTR step: logs and, below full scale, scales every factor.
+void applyETTR(const ImageSet& set, const BlendSettings& settings, std::vector<double>& factors,
+               Reporter& reporter);
+// One bracket's 16-bit image: each plane value times F, rounded half to even
+// and clipped at 65535.
+void quantize(const OutputPlanes& planes, double factor, GflBitmap& out);
+// The output stage: one file, or one per bracket, beside the reference file.
+void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, float g,
+                  const OutputPlanes& planes, Reporter& reporter);

@@ -1,0 +1,135 @@
+// The output stage and what shapes it: inverse gamma, channel weights, the
+// ETTR gain, quantisation of the planes, file names and the bracketed saves.
+#include "blend/blend_internal.h"
+
+#include "support/errors.h"
+#include "support/numbers.h"
+#include "support/parallel.h"
+#include "support/paths.h"
+#include "support/reporter.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+float inverseGamma(int tenths) { return static_cast<float>(1.0 / (tenths / 10.0)); }
+
+QString gammaForFileName(float g) {
+    const float gamma = static_cast<float>(1.0 / static_cast<double>(g));
+    return ReemplazarTodo(QString::number(static_cast<double>(gamma), 'g', 7), QStringLiteral(","),
+                          QStringLiteral("."));
+}
+
+MixWeights mixWeights(int pesoRojo, int pesoAzul) {
+    MixWeights w{};
+    w.r = static_cast<float>(pesoRojo / 100.0);
+    w.b = static_cast<float>(pesoAzul / 100.0);
+    w.g = (1.0f - w.r) - w.b;
+    return w;
+}
+
+QString outputBaseName(bool blancoNegro, const QString& hhmmss, const QString& perfil, float g) {
+    // A typed profile name must not lead the file into another folder.
+    QString profile = ReemplazarTodo(perfil, QStringLiteral(" "), QString());
+    profile.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return QStringLiteral("OD") + (blancoNegro ? QStringLiteral("_BW") : QString()) +
+           QStringLiteral("_") + hhmmss + QStringLiteral("_") + profile + QStringLiteral("_g") +
+           gammaForFileName(g);
+}
+
+QString bracketSuffix(int o, int count, int step) {
+    if (count <= 1) return QString();
+    return QStringLiteral("_") + (o > 1 ? QStringLiteral("+") : QString()) +
+           QString::number((o - 1) * step) + QStringLiteral("EV");
+}
+
+int32_t brightestValue(const GflBitmap& image, bool blancoNegro, const MixWeights& w) {
+    std::vector<int32_t> perBand(static_cast<size_t>(rowBandCount(image.height, 32)), 0);
+    std::atomic<bool> full{false};  // nothing beats full scale: stop looking
+    parallelRows(image.height, 32, [&](const RowBand& band) {
+        int32_t m = 0;
+        for (int y = band.begin; y < band.end && !full; ++y) {
+            const uint16_t* p = image.row(y);
+            for (int x = 0; x < image.width; ++x, p += 3) {
+                int32_t v;
+                if (blancoNegro)
+                    v = static_cast<int32_t>(roundHalfEven(static_cast<double>(w.r) * p[0] +
+                                                           static_cast<double>(w.g) * p[1] +
+                                                           static_cast<double>(w.b) * p[2]));
+                else
+                    v = std::max<int32_t>({p[0], p[1], p[2]});
+                m = std::max(m, v);
+            }
+            if (m >= 65535) full = true;
+        }
+        perBand[static_cast<size_t>(band.index)] = m;
+    });
+    return *std::max_element(perBand.begin(), perBand.end());
+}
+
+void applyETTR(const ImageSet& set, const BlendSettings& settings, std::vector<double>& factors,
+               Reporter& reporter) {
+    reporter.EscribirEstado(QStringLiteral("Calculating ETTR correction..."), true);
+    reporter.EscribirEstado(QString(), true);
+    const MixWeights weights = mixWeights(settings.pesoRojo, settings.pesoAzul);
+    const int32_t m = brightestValue(set.ImagenesTIFF[0], settings.blancoNegro, weights);
+    if (m >= 65535) {
+        reporter.EscribirEstado(QStringLiteral("Already clipped highlights"), true);
+        return;
+    }
+    if (m == 0) throw RunError(kErrDivisionByZero, QStringLiteral("Division by zero"));
+    const double ev = std::log(65535.0 / m) / std::log(2.0);
+    reporter.EscribirEstado(QStringLiteral("Histogram correction by +") +
+                                shortestDecimal(roundHalfEven(ev * 1000) / 1000) + QStringLiteral("EV"),
+                            true);
+    for (size_t i = 0; i < factors.size(); ++i) factors[i] = set.ExpRelativas[i] * 65535 / m;
+}
+
+void quantize(const OutputPlanes& planes, double factor, GflBitmap& out) {
+    out.width = planes.width;
+    out.height = planes.height;
+    out.pixels.resize(out.sampleCount());
+    parallelRows(planes.height, 16, [&](const RowBand& band) {
+        const size_t first = static_cast<size_t>(band.begin) * planes.width * 3;
+        const size_t last = static_cast<size_t>(band.end) * planes.width * 3;
+        const double* in = planes.values.get();
+        uint16_t* o = out.pixels.data();
+        for (size_t i = first; i < last; ++i) {
+            // Plane values are never negative; anything from 65535 up clips.
+            // Below 2^52, adding and taking away 2^52 rounds to the nearest
+            // integer with halves to even, as nearbyint does, without a call.
+            const double v = factor * in[i];
+            o[i] = v >= 65535 ? uint16_t{65535}
+                              : static_cast<uint16_t>((v + 0x1p52) - 0x1p52);
+        }
+    });
+}
+
+void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, float g,
+                  const OutputPlanes& planes, Reporter& reporter) {
+    const int count = settings.numBracketing;
+    reporter.EscribirEstado(
+        QStringLiteral("Building output file") + (count > 1 ? QStringLiteral("s") : QString()) +
+            QStringLiteral("..."),
+        true);
+    const QString base = outputBaseName(settings.blancoNegro, timeStampHHMMSS(), settings.perfil, g);
+    const QString folder = CarpetaArchivo(rutaReferencia);
+    GflBitmap out;
+    for (int o = 1; o <= count; ++o) {
+        if (count > 1)
+            reporter.EscribirEstado(QStringLiteral("Bracketing ") + QString::number(o) +
+                                        QStringLiteral("/") + QString::number(count) +
+                                        QStringLiteral("..."),
+                                    true);
+        const int d = (o - 1) * settings.evBracketing;
+        // Brightening the linear blend by d EV, through the gamma.
+        const double factor = o == 1 ? 1.0 : std::pow(std::pow(2.0, d), static_cast<double>(g));
+        quantize(planes, factor, out);
+        const QString name = base + bracketSuffix(o, count, settings.evBracketing) + QStringLiteral(".tif");
+        reporter.EscribirEstado(QStringLiteral("Saving image as ") + name, true);
+        // A failed save is reported by the writer; the next bracket still comes.
+        GuardarGflBitmap(out, folder + name, reporter);
+    }
+    reporter.EscribirEstado(QStringLiteral("DONE"), true);
+    reporter.beep();
+}
