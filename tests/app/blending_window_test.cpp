@@ -2,9 +2,12 @@
 // a set already loaded as "Calc EV" leaves it.
 #include "tests/app/window_fixture.h"
 #include "tests/common/exposure_sets.h"
+#include "tests/common/blend_reference.h"
 #include "tests/common/map_reference.h"
 
 #include <QDir>
+#include <QRegularExpression>
+#include "support/recording_reporter.h"
 #include <QImage>
 #include <cmath>
 
@@ -17,7 +20,7 @@ class BlendingWindowTest : public WindowTest {
         folder = dir.path() + "/";
         std::vector<GflBitmap> frames;
         for (int i = 0; i < 3; ++i) frames.push_back(bracketFrame(48, 32, 4.0 * std::pow(4.0, i), 3 + i));
-        window->imagenes = memorySet(folder, frames);
+        window->imagenes = diskSet(folder, frames);
         window->estado.ImagenMostrada = true;
         window->txtRuta->setText(folder + "IMG_1.CR2");
         window->cmdBuildMap->setEnabled(true);
@@ -109,6 +112,89 @@ TEST_F(BlendingWindowTest, ChoosingAMapFile) {
     EXPECT_TRUE(w.txtRutaMap->isReadOnly());
     // The chosen file is not opened here.
     EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(BlendingWindowTest, ColourAndBWWriteTheirFilesFromTheControls) {
+    frmMain& w = *window;
+    w.cmdBuildMap->click();
+    ASSERT_TRUE(w.cmdBlend->isEnabled());
+    w.cmdBlend->click();
+    QStringList out = files("OD_*.tif");
+    ASSERT_EQ(out.size(), 1) << w.statusText().toStdString();
+    EXPECT_TRUE(QRegularExpression("^OD_\\d{6}_sRGB_g2\\.2\\.tif$").match(out[0]).hasMatch()) << out[0].toStdString();
+    EXPECT_EQ(logLines().back(), "DONE");
+    EXPECT_EQ(beeps, 2);
+
+    // B&W with the controls moved: red 80 pushes blue to 20; gamma 1; ETTR;
+    // three files 1 EV apart; another profile.
+    w.hscBWR->setValue(80);
+    EXPECT_EQ(w.hscBWB->value(), 20);
+    EXPECT_EQ(w.lblBWB->text(), "20%");
+    w.hscGamma->setValue(10);
+    EXPECT_EQ(w.lblGamma->text(), "1");
+    w.chkETTR->click();
+    w.hscBracketNum->setValue(3);
+    w.hscBracketEV->setValue(1);
+    EXPECT_EQ(w.txtBracket->text(), "0 +1 +2");
+    const BlendSettings s = w.readBlendSettings(true);
+    EXPECT_EQ(s.pesoRojo, 80);
+    EXPECT_EQ(s.pesoAzul, 20);
+    EXPECT_TRUE(s.ettr);
+    EXPECT_EQ(s.rutaMapa, w.txtRutaMap->text());
+    w.cmdBlendBW->click();
+    const QStringList bw = files("OD_BW_*.tif");
+    ASSERT_EQ(bw.size(), 3) << w.statusText().toStdString();
+    EXPECT_TRUE(boxes.empty()) << boxes[0].text.toStdString();
+    for (const char* end : {"_sRGB_g1_0EV.tif", "_sRGB_g1_+1EV.tif", "_sRGB_g1_+2EV.tif"})
+        EXPECT_EQ(bw.filter(end).size(), 1) << end;
+    EXPECT_TRUE(logLines().contains("Calculating ETTR correction..."));
+    GflBitmap image;
+    RecordingReporter r;
+    ASSERT_FALSE(CargarGflBitmap(folder + bw.filter("_0EV")[0], image, r));
+    EXPECT_EQ(image.width, 48);
+    for (size_t i = 0; i < image.pixels.size(); i += 3) {
+        ASSERT_EQ(image.pixels[i], image.pixels[i + 1]);
+        ASSERT_EQ(image.pixels[i], image.pixels[i + 2]);
+    }
+}
+
+TEST_F(BlendingWindowTest, NothingElseStartsWhileABlendRuns) {
+    frmMain& w = *window;
+    w.cmdBuildMap->click();
+    const int before = static_cast<int>(files("Map_??????.png").size());
+    // Clicks that arrive while the blend lets the window run.
+    int tried = 0;
+    QTimer::singleShot(0, &w, [&] {
+        ++tried;
+        w.cmdBlendBW->click();
+        w.cmdBuildMap->click();
+        w.cmdBlend->click();
+        w.cmdEV->setEnabled(true);
+        w.cmdEV->click();
+    });
+    w.cmdBlend->click();
+    EXPECT_EQ(tried, 1);
+    EXPECT_EQ(files("OD_*.tif").size(), 1) << files("OD_*.tif").join(" ").toStdString();
+    EXPECT_TRUE(files("OD_BW_*.tif").isEmpty());
+    EXPECT_EQ(files("Map_??????.png").size(), before);
+    EXPECT_EQ(logLines().first(), "Loading blending map...");
+    EXPECT_EQ(logLines().back(), "DONE");
+    EXPECT_TRUE(w.imagenes.usable());
+}
+
+TEST_F(BlendingWindowTest, AMapOfAnotherSizeIsRefusedThroughTheWindow) {
+    frmMain& w = *window;
+    w.cmdBuildMap->click();
+    QImage small(47, 32, QImage::Format_Grayscale8);
+    small.fill(0);
+    ASSERT_TRUE(small.save(folder + "small.png"));
+    nextFile = folder + "small.png";
+    w.cmdSelMap->click();
+    boxes.clear();
+    w.cmdBlend->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Map dimensions do not match image dimensions");
+    EXPECT_TRUE(files("OD_*.tif").isEmpty());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "tests/common/test_images.h"
 
 #include <QDir>
+#include <QImage>
 #include <QFile>
 #include <QProcess>
 #include <cmath>
@@ -126,6 +127,54 @@ TEST_F(RealDcrawTest, CalcWBMakesANeutralPatchNeutral) {
     RecordProperty("patch_b_over_g", QString::number(sum[2] / sum[1], 'f', 4).toStdString());
     EXPECT_NEAR(sum[0] / sum[1], 1.0, 0.02);
     EXPECT_NEAR(sum[2] / sum[1], 1.0, 0.02);
+}
+
+TEST_F(RealDcrawTest, FromRawFilesToBlendedTiffs) {
+    const QString folder = makeBracket(3);
+    chooseAndWaitForPreview(folder + "IMG_0002.dng");
+    developAndWait();
+    frmMain& w = *window;
+    w.cmdEV->click();
+    ASSERT_TRUE(w.cmdBuildMap->isEnabled()) << w.statusText().toStdString();
+    w.cmdBuildMap->click();
+    ASSERT_TRUE(w.cmdBlend->isEnabled());
+    const QStringList maps = QDir(folder).entryList({"Map_??????.png"}, QDir::Files);
+    ASSERT_EQ(maps.size(), 1) << w.statusText().toStdString();
+    EXPECT_EQ(w.txtRutaMap->text(), folder + maps[0]);
+    const QImage map(folder + maps[0]);
+    EXPECT_EQ(map.size(), QSize(600, 400));
+
+    w.hscGamma->setValue(10);  // linear, to compare with the developed frames
+    w.cmdBlend->click();
+    EXPECT_EQ(logLines().back(), "DONE") << w.statusText().toStdString();
+    EXPECT_TRUE(boxes.empty());
+    const QStringList colour = QDir(folder).entryList({"OD_??????_sRGB_g1.tif"}, QDir::Files);
+    ASSERT_EQ(colour.size(), 1);
+    RecordingReporter rep;
+    GflBitmap blended, darkest;
+    ASSERT_FALSE(CargarGflBitmap(folder + colour[0], blended, rep));
+    ASSERT_FALSE(CargarGflBitmap(folder + "IMG_0001.tiff", darkest, rep));
+    ASSERT_EQ(blended.width, 600);
+    ASSERT_EQ(blended.height, 400);
+    // At image 1's exposure: where the darkest frame is well exposed the
+    // blend agrees with it (within its noise), and nothing is brighter than
+    // full scale.
+    double sumBlend = 0, sumDark = 0;
+    for (size_t i = 0; i < darkest.pixels.size(); ++i)
+        if (darkest.pixels[i] > 4000 && darkest.pixels[i] < 50000) {
+            sumBlend += blended.pixels[i];
+            sumDark += darkest.pixels[i];
+        }
+    ASSERT_GT(sumDark, 0);
+    EXPECT_NEAR(sumBlend / sumDark, 1.0, 0.03);
+    RecordProperty("blend_over_darkest", QString::number(sumBlend / sumDark, 'f', 4).toStdString());
+
+    w.cmdBlendBW->click();
+    const QStringList bw = QDir(folder).entryList({"OD_BW_*.tif"}, QDir::Files);
+    ASSERT_EQ(bw.size(), 1) << w.statusText().toStdString();
+    GflBitmap grey;
+    ASSERT_FALSE(CargarGflBitmap(folder + bw[0], grey, rep));
+    for (size_t i = 0; i < grey.pixels.size(); i += 3) ASSERT_EQ(grey.pixels[i], grey.pixels[i + 2]);
 }
 
 TEST_F(RealDcrawTest, AFileDcrawCannotReadIsReported) {
