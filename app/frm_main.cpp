@@ -199,6 +199,7 @@ void frmMain::connectControls() {
     connect(cmdSelMap, &QPushButton::clicked, this, [this] { cmdSelMap_Click(); });
     connect(cmdBlend, &QPushButton::clicked, this, [this] { cmdBlend_Click(); });
     connect(cmdBlendBW, &QPushButton::clicked, this, [this] { cmdBlendBW_Click(); });
+    connect(cmdTestBW, &QPushButton::clicked, this, [this] { cmdTestBW_Click(); });
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {

@@ -205,6 +205,7 @@ public:
     BlendSettings readBlendSettings(bool blancoNegro) const;
     void cmdBlend_Click();
     void cmdBlendBW_Click();
+    void cmdTestBW_Click();
 
     // Preview and patch.
     int MostrarTIFF(const QString& ruta);

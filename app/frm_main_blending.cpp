@@ -68,3 +68,9 @@ void frmMain::blend(bool blancoNegro) {
 
 void frmMain::cmdBlend_Click() { blend(false); }
 void frmMain::cmdBlendBW_Click() { blend(true); }
+
+void frmMain::cmdTestBW_Click() {
+    if (busy()) return;
+    BusyScope busy(*this);
+    TestImagenesBN(txtRuta->text(), txtRutaMap->text(), imagenes, reporter_);
+}

@@ -36,6 +36,17 @@ struct OutputPlanes {
 
 OutputPlanes blendPlanes(const BlendInput& input);
 
+// After the procedure's first log line: checks that the set's decoding table
+// was built for it, loads the map and checks its size, with the messages of
+// each refusal. False when the procedure must end with -1 (already told);
+// throws on a map that cannot be read.
+bool openMap(const ImageSet& set, const QString& rutaMapa, bool keepColours, MapLevels& map,
+             Reporter& reporter);
+// Image 1 as it is on disk now. A file unchanged since the set was loaded is
+// not decoded again; a failed reload (reported) or a file of another size
+// leaves the loaded image in place.
+void reloadLeastExposed(ImageSet& set, Reporter& reporter);
+
 // Linear value of one channel, exactly as the blend forms it.
 inline double genuineValue(uint16_t s, double q) { return s * q; }
 inline double progressiveValue(uint16_t s1, double q1, uint16_t s2, double q2, float f) {

@@ -92,46 +92,16 @@ Classification classify(const MapLevels& map, const std::array<Position, 256>& l
     return c;
 }
 
-// Image 1 as it is on disk now. A file unchanged since the set was loaded is
-// not decoded again; a failed reload (reported) or a file of another size
-// leaves the loaded image in place.
-void reloadLeastExposed(ImageSet& set, Reporter& reporter) {
-    const QString& path = set.TIFFMenosExpuesto;
-    const FileStamp now = fileStamp(path);
-    if (now.valid && !set.SellosTIFF.empty() && path == set.ArchivosTIFF[0] &&
-        now == set.SellosTIFF[0])
-        return;
-    GflBitmap fresh;
-    if (CargarGflBitmap(path, fresh, reporter)) return;
-    if (fresh.width != set.AnchoImagen || fresh.height != set.AltoImagen) return;
-    set.ImagenesTIFF[0] = std::move(fresh);
-    if (!set.SellosTIFF.empty() && path == set.ArchivosTIFF[0]) set.SellosTIFF[0] = now;
-}
-
 }  // namespace
 
 int FusionarImagenes(const QString& rutaReferencia, const BlendSettings& settings, ImageSet& set,
                      Reporter& reporter) {
     try {
         reporter.EscribirEstado(QStringLiteral("Loading blending map..."), false);
-        if (!set.tablaMapaValida()) {
-            // Decoding against another set would name images it does not have.
-            reporter.EscribirEstado(QStringLiteral("DONE"), true);
-            reporter.MostrarError(QStringLiteral("The blending map was built for another image set"));
-            return -1;
-        }
-        if (!set.usable())
-            throw RunError(kErrInvalidArgument, QStringLiteral("The image set is not loaded"));
+        MapLevels map;
+        if (!openMap(set, settings.rutaMapa, true, map, reporter)) return -1;
         const int w = set.AnchoImagen, h = set.AltoImagen;
         const int n = static_cast<int>(set.ImagenesTIFF.size());
-
-        MapLevels map = loadMapLevels(settings.rutaMapa, QSize(w, h), true);
-        if (map.width != w || map.height != h) {
-            reporter.EscribirEstado(QStringLiteral("Map dimensions mismatch"), true);
-            reporter.EscribirEstado(QStringLiteral("DONE"), true);
-            reporter.MostrarError(QStringLiteral("Map dimensions do not match image dimensions"));
-            return -1;
-        }
 
         const std::array<Position, 256> levels = decodeLevels(set.TablaMapa);
         Classification classes = classify(map, levels);

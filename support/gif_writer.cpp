@@ -30,16 +30,11 @@ struct MapFree {
                                        QStringLiteral(": ") + path);
 }
 
-}  // namespace
-
-void writeGif(const QImage& source, const QString& path) {
-    const QImage picture = source.convertToFormat(QImage::Format_RGB32);
+// Colour pictures: an exact palette when at most 256 colours are used, a
+// quantised one otherwise.
+void indexColours(const QImage& picture, std::vector<GifByteType>& indexes,
+                  std::vector<GifColorType>& palette) {
     const int width = picture.width(), height = picture.height();
-    if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
-        throw RunError(kErrInvalidArgument, QStringLiteral("Invalid GIF size"));
-
-    std::vector<GifByteType> indexes(static_cast<size_t>(width) * height);
-    std::vector<GifColorType> palette;
     QHash<QRgb, int> exact;
     bool fits = true;
     for (int y = 0; fits && y < height; ++y) {
@@ -78,6 +73,38 @@ void writeGif(const QImage& source, const QString& path) {
                               palette.data()) == GIF_ERROR)
             throw RunError(kErrGeneric, QStringLiteral("GIF colour quantisation failed"));
         palette.resize(static_cast<size_t>(size));
+    }
+}
+
+}  // namespace
+
+void writeGif(const QImage& source, const QString& path) {
+    const int width = source.width(), height = source.height();
+    if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
+        throw RunError(kErrInvalidArgument, QStringLiteral("Invalid GIF size"));
+
+    std::vector<GifByteType> indexes(static_cast<size_t>(width) * height);
+    std::vector<GifColorType> palette;
+    if (source.format() == QImage::Format_Grayscale8) {
+        // Grey pictures fit 256 entries: the palette is the levels in use.
+        std::vector<int> slot(256, -1);
+        for (int y = 0; y < height; ++y) {
+            const uchar* line = source.constScanLine(y);
+            for (int x = 0; x < width; ++x) slot[line[x]] = 0;
+        }
+        for (int level = 0; level < 256; ++level)
+            if (slot[static_cast<size_t>(level)] == 0) {
+                slot[static_cast<size_t>(level)] = static_cast<int>(palette.size());
+                const auto g = static_cast<GifByteType>(level);
+                palette.push_back({g, g, g});
+            }
+        for (int y = 0; y < height; ++y) {
+            const uchar* line = source.constScanLine(y);
+            GifByteType* out = indexes.data() + static_cast<size_t>(y) * width;
+            for (int x = 0; x < width; ++x) out[x] = static_cast<GifByteType>(slot[line[x]]);
+        }
+    } else {
+        indexColours(source.convertToFormat(QImage::Format_RGB32), indexes, palette);
     }
     // giflib wants a power-of-two palette of at least 2 entries.
     int mapSize = 2;

@@ -280,7 +280,11 @@ void ObjetoImagen::Circulo(int cx, int cy, int radius) {
 
 void ObjetoImagen::Texto(const QString& text, int x, int y, uint32_t color) {
     ensure8Bit();
-    QPainter painter(&image_);
+    drawPictureText(image_, text, x, y, color);
+}
+
+void drawPictureText(QImage& image, const QString& text, int x, int y, uint32_t color) {
+    QPainter painter(&image);
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(11);
     font.setStyleStrategy(QFont::NoAntialias);

@@ -62,5 +62,9 @@ private:
     int format_ = kFormatoPng;
 };
 
+// The picture object's text, on any QImage a painter takes (RGB32, grey):
+// top-left corner at (x, y), no anti-aliasing.
+void drawPictureText(QImage& image, const QString& text, int x, int y, uint32_t color);
+
 // Area-average resampling of interleaved RGB16 (exact box coverage weights).
 GflBitmap resizeAreaAverage(const GflBitmap& src, int width, int height);

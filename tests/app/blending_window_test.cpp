@@ -182,6 +182,26 @@ TEST_F(BlendingWindowTest, NothingElseStartsWhileABlendRuns) {
     EXPECT_TRUE(w.imagenes.usable());
 }
 
+TEST_F(BlendingWindowTest, TheContactSheetButton) {
+    frmMain& w = *window;
+    w.cmdBuildMap->click();
+    ASSERT_TRUE(w.cmdTestBW->isEnabled());
+    int tried = 0;
+    QTimer::singleShot(0, &w, [&] {
+        ++tried;
+        w.cmdBlend->click();  // refused while the sheet is drawn
+    });
+    w.cmdTestBW->click();
+    EXPECT_EQ(tried, 1);
+    EXPECT_TRUE(files("OD_*.tif").isEmpty());
+    const QStringList sheets = files("BWTest_*.gif");
+    ASSERT_EQ(sheets.size(), 1) << w.statusText().toStdString();
+    EXPECT_EQ(QImage(folder + sheets[0]).size(), QSize(11 * 6 + 10, 11 * 4 + 10));
+    EXPECT_EQ(w.lblXY->text(), "100%");
+    EXPECT_EQ(logLines().back(), "DONE");
+    EXPECT_TRUE(logLines().contains("Decimating blending map to 6x4..."));
+}
+
 TEST_F(BlendingWindowTest, AMapOfAnotherSizeIsRefusedThroughTheWindow) {
     frmMain& w = *window;
     w.cmdBuildMap->click();

@@ -175,6 +175,12 @@ TEST_F(RealDcrawTest, FromRawFilesToBlendedTiffs) {
     GflBitmap grey;
     ASSERT_FALSE(CargarGflBitmap(folder + bw[0], grey, rep));
     for (size_t i = 0; i < grey.pixels.size(); i += 3) ASSERT_EQ(grey.pixels[i], grey.pixels[i + 2]);
+
+    w.cmdTestBW->click();
+    const QStringList sheets = QDir(folder).entryList({"BWTest_*.gif"}, QDir::Files);
+    ASSERT_EQ(sheets.size(), 1) << w.statusText().toStdString();
+    EXPECT_EQ(QImage(folder + sheets[0]).size(), QSize(11 * 85 + 10, 11 * 57 + 10));
+    EXPECT_EQ(logLines().back(), "DONE");
 }
 
 TEST_F(RealDcrawTest, AFileDcrawCannotReadIsReported) {
