@@ -50,8 +50,11 @@ bool FakeDecoder::ended(const DcrawRun& run) const {
     if (!call) return true;
     if (call->endMs >= 0) return true;
     const QString raw = call->arguments.isEmpty() ? QString() : call->arguments.back();
-    const QString tiff = tiffDeRaw(raw);
-    if (hasEnded || (endWhenTiffWritten && QFile::exists(tiff) && tiffFileIsComplete(tiff))) {
+    auto tiffWritten = [&] {
+        const QString tiff = tiffDeRaw(raw);
+        return QFile::exists(tiff) && tiffFileIsComplete(tiff);
+    };
+    if (hasEnded || (endWhenTiffWritten && tiffWritten())) {
         finish(*call, false);
     } else if (durationMs > 0 && now() - call->startMs >= durationMs) {
         const QString name = raw.mid(raw.lastIndexOf(QLatin1Char('/')) + 1);
