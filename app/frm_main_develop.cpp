@@ -196,6 +196,9 @@ void frmMain::ComprobarReveladoRapido(const QString& ruta) {
 
 void frmMain::cmdDevelop_Click() {
     if (busy()) return;
+    // A completion tick due while the status lines are written waits for
+    // the development it would poll to be set up.
+    BusyScope busy(*this);
     for (QPushButton* b : {cmdEV, cmdBuildMap, cmdBlend, cmdBlendBW, cmdTestBW}) b->setEnabled(false);
     Revelado(txtRuta->text());
 }
