@@ -1,6 +1,8 @@
 // The "DCRAW" log window: a read-only view of the decoder's messages.
 #include "app/dcraw_log_window.h"
 
+#include "develop/dcraw_messages.h"
+
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTimer>
@@ -21,11 +23,11 @@ DcrawLogWindow::DcrawLogWindow(QWidget* owner) : QWidget(owner, Qt::Tool) {
     layout->addWidget(view_);
     timer_ = new QTimer(this);
     timer_->setInterval(250);
-    connect(timer_, &QTimer::timeout, this, [this] { refresh(); });
+    connect(timer_, &QTimer::timeout, this, [this] { refresh(false); });
 }
 
-void DcrawLogWindow::follow(const DcrawRun& run) {
-    run_ = run;
+void DcrawLogWindow::follow(DcrawMessageFeed& feed) {
+    feed_ = &feed;
     view_->clear();
     if (parentWidget()) {
         // Beside the main window's preview, not over the buttons.
@@ -35,19 +37,21 @@ void DcrawLogWindow::follow(const DcrawRun& run) {
     show();
     raise();
     timer_->start();
-    refresh();
+    refresh(false);
 }
 
-void DcrawLogWindow::refresh() {
-    const QString text = allMessages(run_);
-    if (text == view_->toPlainText()) return;
-    view_->setPlainText(text);
+void DcrawLogWindow::refresh(bool flush) {
+    if (!feed_) return;
+    const QStringList lines = feed_->readNew(flush);
+    if (lines.isEmpty()) return;
+    view_->appendPlainText(lines.join(QLatin1Char('\n')));
     view_->verticalScrollBar()->setValue(view_->verticalScrollBar()->maximum());
 }
 
 void DcrawLogWindow::finish() {
     timer_->stop();
-    refresh();
+    refresh(true);
+    feed_ = nullptr;
     hide();
 }
 

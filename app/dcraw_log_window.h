@@ -1,10 +1,10 @@
-// A small window that shows what dcraw prints while a visible run works.
+// A small window that shows what dcraw prints while a visible development
+// works: every process's lines, each prefixed by its RAW file's name.
 #pragma once
-
-#include "develop/dcraw_process.h"
 
 #include <QWidget>
 
+class DcrawMessageFeed;
 class QPlainTextEdit;
 class QTimer;
 
@@ -12,15 +12,16 @@ class DcrawLogWindow : public QWidget {
     Q_OBJECT
 public:
     explicit DcrawLogWindow(QWidget* owner);
-    // Shows the window and follows the run's messages until finish().
-    void follow(const DcrawRun& run);
-    // Reads the last messages once more and closes.
+    // Empties the view, shows the window and appends the feed's new lines
+    // until finish(). The feed must outlive the following.
+    void follow(DcrawMessageFeed& feed);
+    // Takes the feed's last lines and closes.
     void finish();
     QString text() const;
 
 private:
-    void refresh();
+    void refresh(bool flush);
     QPlainTextEdit* view_ = nullptr;
     QTimer* timer_ = nullptr;
-    DcrawRun run_;
+    DcrawMessageFeed* feed_ = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "app/dcraw_log_window.h"
 #include "app/frm_intro.h"
 #include "app/preview_box.h"
+#include "develop/full_development.h"
 #include "support/numbers.h"
 #include "support/tiff_io.h"
 
@@ -76,6 +77,13 @@ frmMain::frmMain(WindowHooks hooks, QWidget* parent)
     setFixedSize(849, 744);
     buildControls();
     dcrawLog_ = new DcrawLogWindow(this);
+    FullDevelopmentOptions options;
+    options.maxProcesses = hooks_.maxDecoders;
+    options.memoryAvailable = hooks_.memoryAvailable;
+    options.highlightWaitMs = hooks_.highlightWaitMs;
+    development_ = std::make_unique<FullDevelopment>(launcher(), reporter_, imagenes, options);
+    decoderStartTimer_ = new QTimer(this);
+    decoderStartTimer_->setInterval(100);
     connectControls();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -178,7 +186,8 @@ void frmMain::connectControls() {
             [this] { ComprobarReveladoRapidoNeutro(txtRuta->text()); });
     connect(timReveladoRapido, &QTimer::timeout, this,
             [this] { ComprobarReveladoRapido(txtRuta->text()); });
-    connect(timRevelado, &QTimer::timeout, this, [this] { ComprobarRevelado(txtRuta->text()); });
+    connect(timRevelado, &QTimer::timeout, this, [this] { ComprobarRevelado(); });
+    connect(decoderStartTimer_, &QTimer::timeout, this, [this] { development_->startDueFiles(); });
     connect(timReveladoHLRecovery, &QTimer::timeout, this,
             [this] { ComprobarReveladoHLRecovery(); });
     connect(pctImagen, &PreviewBox::mouseDown, this,
@@ -249,8 +258,12 @@ void frmMain::cmdSalir_Click() {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-    // Leaving never stops a running dcraw; it only stops waiting for it.
-    for (QTimer* t : {timReveladoRapidoNeutro, timReveladoRapido, timRevelado, timReveladoHLRecovery})
+    // Leaving never stops a running dcraw; it only stops waiting for it. Files
+    // of a development still waiting for a core go to one more dcraw, so their
+    // TIFFs appear as they would have.
+    development_->handOverWaitingFiles();
+    for (QTimer* t : {timReveladoRapidoNeutro, timReveladoRapido, timRevelado, timReveladoHLRecovery,
+                      decoderStartTimer_})
         t->stop();
     if (intro_) intro_->close();
     event->accept();

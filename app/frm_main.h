@@ -32,6 +32,8 @@ class QUrl;
 class frmIntro;
 class PreviewBox;
 class DcrawLogWindow;
+class FullDevelopment;
+enum class DevelopmentStatus;
 
 // What the window asks of the desktop, replaceable so tests run without a person.
 struct WindowHooks {
@@ -46,6 +48,10 @@ struct WindowHooks {
     std::shared_ptr<DecoderLauncher> launcher;
     // Wait before loading a set for highlight recovery, in milliseconds.
     int highlightWaitMs = 4000;
+    // dcraw processes of a full development at once; 0 = one per core.
+    int maxDecoders = 0;
+    // Free memory in bytes for those processes; empty = the system's figure.
+    std::function<qint64()> memoryAvailable;
 };
 
 WindowHooks defaultWindowHooks();
@@ -185,10 +191,9 @@ public:
     // Development runs and their completions.
     void ReveladoRapido(const QString& ruta, bool neutro);
     void Revelado(const QString& ruta);
-    void ReveladoHLRecovery(const QString& ruta);
     void ComprobarReveladoRapidoNeutro(const QString& ruta);
     void ComprobarReveladoRapido(const QString& ruta);
-    void ComprobarRevelado(const QString& ruta);
+    void ComprobarRevelado();
     void ComprobarReveladoHLRecovery();
     void cmdDevelop_Click();
     void chkHLRecovery_Click();
@@ -217,6 +222,8 @@ public:
     void cmdCopyClipBoard_Click();
 
     DcrawLogWindow* dcrawLog() const { return dcrawLog_; }
+    // The full development the Develop button runs.
+    FullDevelopment& development() { return *development_; }
     // True while an operation runs; timer completions then wait a tick.
     bool busy() const { return busy_ > 0; }
 
@@ -253,19 +260,22 @@ private:
     bool runComplete(const DcrawRun& run, QTimer* timer);
     // Measures the patch on the reference's TIFF into the multiplier boxes.
     bool measurePatch(const QString& ruta);
-    // Ends a run whose decoder stopped without a whole TIFF.
+    // Ends a quick run whose decoder stopped without a whole TIFF.
     void reportFailedRun(QTimer* timer, const DcrawRun& run);
     QString quickLine() const;
     DecoderLauncher& launcher();
-    // The end of a full development (after highlight recovery when ticked).
-    void finishDevelopment(QTimer* timer);
+    // The widgets' side of the full development's state: its two timers, the
+    // DCRAW message window, the focus and Calc EV.
+    void showDevelopment(DevelopmentStatus status);
+    // One completion tick of the full development (either of its two timers).
+    void pollDevelopment();
     // False (after the report, with the run's timer stopped) when a complete
     // line of this length may not be started.
     bool withinLengthLimit(qsizetype length, QTimer* timer);
-    // Starts dcraw with the built line's options and the extra arguments, and
-    // the timer that waits for `tiff`. Visible runs show their messages.
+    // Starts a quick run: dcraw with the built line's options and the extra
+    // arguments, and the timer that waits for `tiff`.
     DcrawRun startDecoder(const QString& line, const QStringList& extra, const QString& tiff,
-                          const QString& rawPath, QTimer* timer, bool visible);
+                          const QString& rawPath, QTimer* timer);
 
     WindowHooks hooks_;
     WindowReporter reporter_;
@@ -278,8 +288,10 @@ private:
     // The run each timer waits for.
     DcrawRun runRapidoNeutro_;
     DcrawRun runRapido_;
-    DcrawRun runRevelado_;
-    DcrawRun runHLRecovery_;
+    std::unique_ptr<FullDevelopment> development_;
+    // Starts the development's next files as soon as processes end, between
+    // the 3000 ms completion ticks.
+    QTimer* decoderStartTimer_ = nullptr;
 
     // Each list's index as its click handler last remembered it.
     int indexWB_ = -1;

@@ -1,13 +1,14 @@
-// The four kinds of dcraw run, their timers and completions, Develop, the
+// The quick runs with their timers and completions, the window's side of the
+// full development (its work lives in FullDevelopment), Develop, the
 // highlight-recovery toggle and Calc WB.
 #include "app/busy_scope.h"
 #include "app/dcraw_log_window.h"
 #include "app/frm_main.h"
+#include "develop/full_development.h"
 #include "develop/raw_set.h"
 #include "support/paths.h"
 
 #include <QApplication>
-#include <algorithm>
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
@@ -31,11 +32,9 @@ bool frmMain::withinLengthLimit(qsizetype length, QTimer* timer) {
 }
 
 DcrawRun frmMain::startDecoder(const QString& line, const QStringList& extra, const QString& tiff,
-                               const QString& rawPath, QTimer* timer, bool visible) {
-    DcrawRun run = launcher().start(hooks_.rutaDCRAW, dcrawArguments(line, hooks_.rutaDCRAW) + extra);
-    run.tiff = tiff;
-    run.rawName = NombreArchivo(rawPath);
-    if (visible) dcrawLog_->follow(run);
+                               const QString& rawPath, QTimer* timer) {
+    DcrawRun run = startRun(launcher(), hooks_.rutaDCRAW,
+                            dcrawArguments(line, hooks_.rutaDCRAW) + extra, tiff, rawPath);
     timer->start();
     return run;
 }
@@ -65,7 +64,7 @@ void frmMain::ReveladoRapido(const QString& ruta, bool neutro) {
         QTimer* timer = neutro ? timReveladoRapidoNeutro : timReveladoRapido;
         if (!withinLengthLimit(complete.size(), timer)) return;
         (neutro ? runRapidoNeutro_ : runRapido_) =
-            startDecoder(line, {ruta}, tiff, ruta, timer, false);
+            startDecoder(line, {ruta}, tiff, ruta, timer);
     } catch (...) {
         reporter_.InformarError(QStringLiteral("ReveladoRapido"));
     }
@@ -74,72 +73,74 @@ void frmMain::ReveladoRapido(const QString& ruta, bool neutro) {
 
 void frmMain::Revelado(const QString& ruta) {
     try {
-        if (!ExisteArchivo(hooks_.rutaDCRAW)) {
-            AvisarDCRAWNoEncontrado(reporter_, hooks_.rutaDCRAW);
-            return;
-        }
-        const int n = static_cast<int>(ArchivosRAW.size());
-        reporter_.EscribirEstado(QString::number(n) + QStringLiteral(" RAW files selected in path"),
-                                 false);
-        NumRevelados = 0;
-        UltimoRevelado = 0;
-        const QString folder = CarpetaArchivo(ruta);
-        QStringList paths;
-        for (int i = 1; i <= n; ++i) {
-            const QString p = folder + ArchivosRAW[i - 1];
-            if (!ExisteArchivo(p)) {
-                reporter_.EscribirEstado(QStringLiteral("file ") + ArchivosRAW[i - 1] +
-                                             QStringLiteral(" not found. Skipped"),
-                                         true);
-                continue;
-            }
-            const QString tiff = tiffDeRaw(p);
-            if (ExisteArchivo(tiff)) QFile::remove(tiff);
-            paths << p;
-            ++NumRevelados;
-            UltimoRevelado = static_cast<int16_t>(i);
-        }
-        reporter_.EscribirEstado(QString::number(NumRevelados) + QStringLiteral(" RAW files found now"),
-                                 true);
-        if (NumRevelados < 1) {
-            reporter_.EscribirEstado(QStringLiteral("\r\nNot files to develop"), true);
-            reporter_.EscribirEstado(QStringLiteral("DONE"), true);
-            reporter_.beep();
-            return;
-        }
-        const QString line = ConstruirComandoDCRAW(readSettings(), false, false, hooks_.rutaDCRAW);
-        // The files go to dcraw as separate arguments, so no shell line joins
-        // them; the limit holds for each file's own line, as for a quick run.
-        // (Joined, five paths of 15 characters would already break it.)
-        qsizetype longest = 0;
-        for (const QString& p : paths)
-            longest = std::max(longest, line.size() + 1 + pathForCommandLine(p).size());
-        if (!withinLengthLimit(longest, timRevelado)) return;
-        reporter_.EscribirEstado(QStringLiteral("\r\nDeveloping ") + QString::number(NumRevelados) +
-                                     QStringLiteral(" RAW files..."),
-                                 true);
-        reporter_.EscribirEstado(QStringLiteral("PLEASE WAIT"), true);
-        // dcraw writes its files in command-line order: the last one ends the run.
-        runRevelado_ =
-            startDecoder(line, paths, tiffDeRaw(paths.back()), paths.back(), timRevelado, true);
+        FullDevelopmentJob job;
+        job.rutaReferencia = ruta;
+        job.archivosRAW = ArchivosRAW;
+        job.settings = readSettings();
+        job.hlRecovery = chkHLRecovery->isChecked();
+        job.rutaDCRAW = hooks_.rutaDCRAW;
+        const DevelopmentStatus status = development_->start(job);
+        if (status == DevelopmentStatus::NotStarted) return;  // an earlier one goes on
+        NumRevelados = development_->numRevelados();
+        UltimoRevelado = development_->ultimoRevelado();
+        // The user sees dcraw report each file.
+        if (status == DevelopmentStatus::Developing) dcrawLog_->follow(development_->messages());
+        showDevelopment(status);
     } catch (...) {
         reporter_.InformarError(QStringLiteral("Revelado"));
     }
-    reporter_.processEvents();
+}
+
+void frmMain::pollDevelopment() {
+    try {
+        // An operation under way owns the image set the recovery step loads.
+        if (busy()) return;  // the next tick tries again
+        BusyScope busy(*this);
+        development_->updateChoices(readSettings(), chkHLRecovery->isChecked());
+        DevelopmentStatus status = development_->poll();
+        if (status == DevelopmentStatus::FilesDone) {
+            timRevelado->stop();
+            decoderStartTimer_->stop();
+            dcrawLog_->finish();
+            activateWindow();
+            status = development_->poll();
+            if (status == DevelopmentStatus::HighlightRecovery)
+                dcrawLog_->follow(development_->messages());
+        }
+        showDevelopment(status);
+    } catch (...) {
+        // A completion reports nothing of its own; a live timer ticks again.
+    }
+}
+
+void frmMain::ComprobarRevelado() { pollDevelopment(); }
+
+void frmMain::ComprobarReveladoHLRecovery() { pollDevelopment(); }
+
+void frmMain::showDevelopment(DevelopmentStatus status) {
+    const bool files = status == DevelopmentStatus::Developing;
+    const bool recovery = status == DevelopmentStatus::HighlightRecovery;
+    if (files) {
+        if (!timRevelado->isActive()) timRevelado->start();
+        if (!decoderStartTimer_->isActive()) decoderStartTimer_->start();
+    } else {
+        timRevelado->stop();
+        decoderStartTimer_->stop();
+    }
+    if (!recovery)
+        timReveladoHLRecovery->stop();
+    else if (!timReveladoHLRecovery->isActive())
+        timReveladoHLRecovery->start();
+    if (files || recovery) return;
+    dcrawLog_->finish();
+    if (status != DevelopmentStatus::Complete) return;
+    activateWindow();
+    if (NumRevelados > 1) cmdEV->setEnabled(true);
 }
 
 void frmMain::reportFailedRun(QTimer* timer, const DcrawRun& run) {
     timer->stop();
-    if (dcrawLog_->isVisible()) dcrawLog_->finish();
-    const QString last = lastMessageLine(run);
-    QString text = QStringLiteral("DCRAW could not develop ") + run.rawName;
-    reporter_.EscribirEstado(text, true);
-    if (!last.isEmpty()) {
-        reporter_.EscribirEstado(last, true);
-        text += QStringLiteral("\r\n") + last;
-    }
-    reporter_.EscribirEstado(QStringLiteral("DONE"), true);
-    reporter_.MostrarError(text);
+    ::reportFailedRun(run, reporter_, true);
 }
 
 bool frmMain::runComplete(const DcrawRun& run, QTimer* timer) {
@@ -195,6 +196,9 @@ void frmMain::ComprobarReveladoRapido(const QString& ruta) {
 
 void frmMain::cmdDevelop_Click() {
     if (busy()) return;
+    // A completion tick due while the status lines are written waits for
+    // the development it would poll to be set up.
+    BusyScope busy(*this);
     for (QPushButton* b : {cmdEV, cmdBuildMap, cmdBlend, cmdBlendBW, cmdTestBW}) b->setEnabled(false);
     Revelado(txtRuta->text());
 }

@@ -2,6 +2,7 @@
 #include "develop/dcraw_process.h"
 
 #include "support/paths.h"
+#include "support/reporter.h"
 #include "support/tiff_io.h"
 
 #include <QCoreApplication>
@@ -67,6 +68,26 @@ bool DetachedLauncher::ended(const DcrawRun& run) const {
     const qint64 ticks = liveStartTicks(run.pid);
     // Gone, a zombie, or the pid now belongs to another process.
     return ticks < 0 || (run.startTicks >= 0 && ticks != run.startTicks);
+}
+
+DcrawRun startRun(DecoderLauncher& launcher, const QString& program, const QStringList& arguments,
+                  const QString& tiff, const QString& rawPath) {
+    DcrawRun run = launcher.start(program, arguments);
+    run.tiff = tiff;
+    run.rawName = NombreArchivo(rawPath);
+    return run;
+}
+
+void reportFailedRun(const DcrawRun& run, Reporter& reporter, bool endsOperation) {
+    const QString last = lastMessageLine(run);
+    QString text = QStringLiteral("DCRAW could not develop ") + run.rawName;
+    reporter.EscribirEstado(text, true);
+    if (!last.isEmpty()) {
+        reporter.EscribirEstado(last, true);
+        text += QStringLiteral("\r\n") + last;
+    }
+    if (endsOperation) reporter.EscribirEstado(QStringLiteral("DONE"), true);
+    reporter.MostrarError(text);
 }
 
 RunState checkRun(const DcrawRun& run, const DecoderLauncher& launcher) {

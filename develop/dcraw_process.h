@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+class Reporter;
+
 struct DcrawRun {
     qint64 pid = 0;           // 0 when it could not be started
     qint64 startTicks = -1;   // process start time, to tell a reused pid apart
@@ -32,11 +34,23 @@ public:
     bool ended(const DcrawRun& run) const override;
 };
 
+// Starts `program` with `arguments` and names the run's awaited TIFF and the
+// RAW file its failure report names. A start that fails gives pid 0, which
+// has ended at once.
+DcrawRun startRun(DecoderLauncher& launcher, const QString& program, const QStringList& arguments,
+                  const QString& tiff, const QString& rawPath);
+
 enum class RunState { Pending, Complete, Failed };
 
 // Complete when the awaited TIFF is whole; failed when the process has ended
 // without leaving a whole TIFF; pending otherwise.
 RunState checkRun(const DcrawRun& run, const DecoderLauncher& launcher);
+
+// Reports a run whose decoder ended without a whole TIFF: "DCRAW could not
+// develop " + its RAW name and the decoder's last message line, in the log and
+// an ERROR box. `endsOperation` adds the "DONE" that closes the log of an
+// operation that ends with this failure.
+void reportFailedRun(const DcrawRun& run, Reporter& reporter, bool endsOperation);
 
 // The last non-empty line the decoder printed ("" when none).
 QString lastMessageLine(const DcrawRun& run);

@@ -1,7 +1,6 @@
 // Development runs through the window with a stand-in decoder: the test plays
 // dcraw by writing (or not writing) the TIFF the run waits for.
-#include "tests/app/window_fixture.h"
-#include "tests/common/test_images.h"
+#include "tests/app/development_fixture.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -9,33 +8,6 @@
 #include <QGuiApplication>
 
 namespace {
-
-class DevelopmentTest : public WindowTest {
-protected:
-    // A folder of RAW stand-ins (the fake decoder never reads them).
-    QString makeSet(const QStringList& names, const QString& sub = "s") {
-        QDir(dir.path()).mkpath(sub);
-        const QString folder = dir.path() + "/" + sub + "/";
-        for (const QString& n : names) writeBytes(folder + n, "raw");
-        return folder;
-    }
-    void choose(const QString& path) {
-        nextFile = path;
-        window->cmdSeleccionar->click();
-    }
-    // What dcraw would write for a RAW path: a 600 x 400 grey ramp.
-    static void develop(const QString& raw, double scale = 1.0, int width = 600, int height = 400) {
-        const GflBitmap img = makeBitmap(width, height, [&](int x, int, int c) {
-            return std::min(65535.0, scale * (2000 + 50 * x + 300 * c));
-        });
-        writeBytes(tiffDeRaw(raw), headerFirstTiff(img));
-    }
-    bool displayed() {
-        return waitFor([&] { return window->estado.ImagenMostrada; }, 5000);
-    }
-    // Short, so that lines with several paths stay under the length limit.
-    QTemporaryDir dir{QDir::tempPath() + "/o-XXXXXX"};
-};
 
 TEST_F(DevelopmentTest, ChoosingAReferenceListsTheSetAndShowsItsQuickDevelopment) {
     const QString folder = makeSet({"IMG_1.CR2", "IMG_2.CR2", "IMG_3.CR2", "other.NEF"});
@@ -157,22 +129,24 @@ TEST_F(DevelopmentTest, TheLengthLimitIs134Characters) {
 
 TEST_F(DevelopmentTest, TheFullRunChecksEachFilesLine) {
     // Five files whose joined paths would pass 134 characters: each file's own
-    // line is what counts, as the paths travel as separate arguments.
+    // line is what counts, as each file is its own dcraw process.
     const QString folder = makeSet({"IMG_0001.dng", "IMG_0002.dng", "IMG_0003.dng", "IMG_0004.dng",
                                     "IMG_0005.dng"});
     choose(folder + "IMG_0003.dng");
     develop(folder + "IMG_0003.dng");
     ASSERT_TRUE(displayed());
     window->cmdDevelop->click();
-    ASSERT_EQ(fake->calls.size(), 2u);
-    EXPECT_EQ(fake->calls[1].arguments.size(), 12 + 5);
+    ASSERT_EQ(fake->calls.size(), 1u + 2u);  // two at a time
+    EXPECT_EQ(fake->calls[1].arguments.size(), 12 + 1);
+    EXPECT_EQ(fake->calls[2].arguments.size(), 12 + 1);
     EXPECT_TRUE(boxes.empty());
-    // One file with a path too long for its own line stops the run.
+    // One file with a path too long for its own line stops the run before
+    // any file starts, even one whose turn would come later.
     const QString longName = QString(134 - 59 - static_cast<int>(folder.size()), QChar('x')) + ".dng";
     writeBytes(folder + longName, "raw");
     window->ArchivosRAW.push_back(longName);
     window->cmdDevelop->click();
-    EXPECT_EQ(fake->calls.size(), 2u);
+    EXPECT_EQ(fake->calls.size(), 3u);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].text.startsWith("Max DCRAW command line total length exceeded by 4 chars"))
         << boxes[0].text.toStdString();
@@ -219,17 +193,18 @@ TEST_F(DevelopmentTest, FullDevelopmentSkipsMissingFilesAndWaitsForTheLast) {
     EXPECT_EQ(logLines(), (QStringList{"3 RAW files selected in path", "file f2.dng not found. Skipped",
                                        "2 RAW files found now", "", "Developing 2 RAW files...",
                                        "PLEASE WAIT"}));
-    ASSERT_EQ(fake->calls.size(), 2u);
-    EXPECT_EQ(fake->calls[1].arguments,
-              (QStringList{"-v", "-4", "-T", "-r", "2.132483", "1", "1.480864", "1", "-q", "3", "-o",
-                           "1", folder + "f1.dng", folder + "f3.dng"}));
+    // One process per file, with the same options.
+    ASSERT_EQ(fake->calls.size(), 3u);
+    const QStringList options{"-v", "-4", "-T", "-r", "2.132483", "1", "1.480864", "1", "-q", "3", "-o", "1"};
+    EXPECT_EQ(fake->calls[1].arguments, options + QStringList{folder + "f1.dng"});
+    EXPECT_EQ(fake->calls[2].arguments, options + QStringList{folder + "f3.dng"});
     EXPECT_FALSE(QFile::exists(folder + "f1.tiff"));  // deleted before the run
     EXPECT_TRUE(window->timRevelado->isActive());
     EXPECT_EQ(window->NumRevelados, 2);
     EXPECT_EQ(window->UltimoRevelado, 3);
     develop(folder + "f1.dng");
     waitFor([] { return false; }, 3300);
-    EXPECT_TRUE(window->timRevelado->isActive());  // f3's TIFF is the one awaited
+    EXPECT_TRUE(window->timRevelado->isActive());  // f3 still runs
     develop(folder + "f3.dng");
     ASSERT_TRUE(waitFor([&] { return window->cmdEV->isEnabled(); }, 5000));
     EXPECT_EQ(logLines().back(), "DONE");
@@ -294,7 +269,8 @@ TEST_F(DevelopmentTest, HighlightRecoveryRedevelopsTheLeastExposedFile) {
     develop(folder + "h1.dng", 2.0, 60, 40);
     develop(folder + "h2.dng", 0.5, 60, 40);
     develop(folder + "h3.dng", 4.0, 60, 40);
-    ASSERT_TRUE(waitFor([&] { return window->timReveladoHLRecovery->isActive(); }, 6000));
+    ASSERT_TRUE(waitFor([&] { return window->timReveladoHLRecovery->isActive(); }, 6000))
+        << window->statusText().toStdString();
     EXPECT_FALSE(window->cmdEV->isEnabled());
     const FakeLauncher::Call& hl = fake->calls.back();
     EXPECT_EQ(hl.arguments.mid(hl.arguments.size() - 3),

@@ -7,6 +7,7 @@
 #include "app/frm_main.h"
 #include "app/preview_box.h"
 #include "develop/dcraw_process.h"
+#include "tests/common/fake_decoder.h"
 #include "tests/common/qt_printers.h"
 
 #include <QApplication>
@@ -29,25 +30,8 @@
 #include <memory>
 #include <vector>
 
-// A decoder that never runs: records what it was asked and says it ended
-// whenever the test wants.
-class FakeLauncher : public DecoderLauncher {
-public:
-    DcrawRun start(const QString& program, const QStringList& arguments) override {
-        calls.push_back({program, arguments});
-        DcrawRun run;
-        run.pid = 4242;
-        return run;
-    }
-    bool ended(const DcrawRun&) const override { return hasEnded; }
-
-    struct Call {
-        QString program;
-        QStringList arguments;
-    };
-    std::vector<Call> calls;
-    bool hasEnded = false;
-};
+// The window tests' decoder: see FakeDecoder.
+using FakeLauncher = FakeDecoder;
 
 struct RecordedBox {
     QString title;
@@ -73,6 +57,8 @@ protected:
         hooks.rutaDCRAW = decoderPath();
         hooks.launcher = launcherFor();
         hooks.highlightWaitMs = 50;
+        hooks.maxDecoders = maxDecoders();
+        adjustHooks(hooks);
         window = std::make_unique<frmMain>(hooks);
         window->Form_Load();
         window->intro()->cmdStart->click();
@@ -87,6 +73,9 @@ protected:
     virtual QLocale locale() const { return QLocale::c(); }
     virtual QString decoderPath() const { return RutaDCRAW; }
     virtual std::shared_ptr<DecoderLauncher> launcherFor() { return fake; }
+    // As on a two-core machine, whatever this one has.
+    virtual int maxDecoders() const { return 2; }
+    virtual void adjustHooks(WindowHooks&) {}
 
     // Pumps events until `done` holds or `ms` pass; returns `done()`.
     static bool waitFor(const std::function<bool()>& done, int ms) {

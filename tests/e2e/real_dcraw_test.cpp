@@ -15,6 +15,7 @@ namespace {
 class RealDcrawTest : public WindowTest {
 protected:
     std::shared_ptr<DecoderLauncher> launcherFor() override { return nullptr; }  // the real one
+    int maxDecoders() const override { return 0; }  // one per core, as the program runs
 
     void SetUp() override {
         ASSERT_TRUE(QFile::exists(RutaDCRAW)) << "dcraw is not installed";

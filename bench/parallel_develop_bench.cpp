@@ -1,0 +1,90 @@
+// "Develop" on five synthetic 6000 x 4000 frames: one dcraw process over the
+// whole set, against one process per file through the core development (at
+// most `range(0)` at once), in the same run on the same files.
+#include "develop/dcraw_command.h"
+#include "develop/dcraw_process.h"
+#include "develop/full_development.h"
+#include "exposure/image_set.h"
+#include "support/recording_reporter.h"
+
+#include <benchmark/benchmark.h>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace {
+
+constexpr int kFrames = 5;
+
+struct Bracket {
+    QTemporaryDir dir;
+    QStringList names;
+    DevelopSettings settings;
+    Bracket() {
+        QProcess::execute(QStringLiteral(ORRINDALE_MAKE_BRACKET),
+                          {"--count", QString::number(kFrames), "--step", "1", "--width", "6000",
+                           "--height", "4000", "--out", dir.path()});
+        names = QDir(dir.path()).entryList({"*.dng"}, QDir::Files, QDir::Name);
+        presetWB(2, settings.txtWB);
+    }
+    // Outside the timing: both ways start from a folder without TIFFs.
+    void removeTiffs() const {
+        for (const QString& n : names) QFile::remove(dir.filePath(tiffDeRaw(n)));
+    }
+};
+
+Bracket& bracket() {
+    static Bracket b;
+    return b;
+}
+
+void BM_DevelopOneProcess(benchmark::State& state) {
+    Bracket& b = bracket();
+    if (b.names.size() != kFrames) state.SkipWithError("the sample set was not generated");
+    QStringList args = dcrawArguments(ConstruirComandoDCRAW(b.settings, false, false));
+    for (const QString& n : b.names) args << b.dir.filePath(n);
+    for (auto _ : state) {
+        state.PauseTiming();
+        b.removeTiffs();
+        state.ResumeTiming();
+        QProcess dcraw;
+        dcraw.setStandardErrorFile(QProcess::nullDevice());
+        dcraw.start(RutaDCRAW, args);
+        dcraw.waitForFinished(-1);
+    }
+    state.counters["frames/s"] =
+        benchmark::Counter(kFrames, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_DevelopOnePerFile(benchmark::State& state) {
+    Bracket& b = bracket();
+    if (b.names.size() != kFrames) state.SkipWithError("the sample set was not generated");
+    FullDevelopmentJob job;
+    job.rutaReferencia = b.dir.filePath(b.names.first());
+    job.archivosRAW = b.names;
+    job.settings = b.settings;
+    FullDevelopmentOptions options;
+    options.maxProcesses = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        b.removeTiffs();
+        DetachedLauncher launcher;
+        RecordingReporter reporter;
+        ImageSet set;
+        FullDevelopment development(launcher, reporter, set, options);
+        state.ResumeTiming();
+        // Polled as a headless caller would; the window starts the next file
+        // within 100 ms and notices the end at its 3000 ms tick.
+        if (developToEnd(development, job, 20) != DevelopmentStatus::Complete)
+            state.SkipWithError("the development did not complete");
+    }
+    state.counters["frames/s"] =
+        benchmark::Counter(kFrames, benchmark::Counter::kIsIterationInvariantRate);
+    state.SetLabel(std::to_string(state.range(0)) + " at once");
+}
+
+BENCHMARK(BM_DevelopOneProcess)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_DevelopOnePerFile)->Arg(2)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
+
+}  // namespace

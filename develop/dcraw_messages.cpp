@@ -1,0 +1,37 @@
+// Reading what each decoder process printed, a little at a time.
+#include "develop/dcraw_messages.h"
+
+#include <QFile>
+
+void DcrawMessageFeed::clear() {
+    sources_.clear();
+}
+
+void DcrawMessageFeed::follow(const DcrawRun& run) {
+    if (run.messagesPath.isEmpty()) return;
+    for (const Source& s : sources_)
+        if (s.path == run.messagesPath) return;
+    sources_.push_back(Source{run.messagesPath, run.rawName, 0, {}});
+}
+
+QStringList DcrawMessageFeed::readNew(bool flush) {
+    QStringList lines;
+    for (Source& s : sources_) {
+        QFile file(s.path);
+        if (file.open(QIODevice::ReadOnly) && file.seek(s.offset)) {
+            const QByteArray more = file.readAll();
+            s.offset += more.size();
+            s.partial += more;
+        }
+        qsizetype from = 0;
+        for (qsizetype end; (end = s.partial.indexOf('\n', from)) >= 0; from = end + 1) {
+            const QString line = QString::fromLocal8Bit(s.partial.mid(from, end - from)).trimmed();
+            if (!line.isEmpty()) lines << s.name + QStringLiteral(": ") + line;
+        }
+        s.partial.remove(0, from);
+        if (flush && !s.partial.trimmed().isEmpty())
+            lines << s.name + QStringLiteral(": ") + QString::fromLocal8Bit(s.partial).trimmed();
+        if (flush) s.partial.clear();
+    }
+    return lines;
+}
