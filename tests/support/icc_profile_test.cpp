@@ -1,7 +1,7 @@
 // Reading a developed file's ICC profile and building an output profile from
 // it, checked by opening the results with LittleCMS directly.
 #include "support/icc_profile.h"
-#include "tests/common/icc_test_util.h"
+#include "tests/common/output_file_checks.h"
 
 #include <gtest/gtest.h>
 #include <cmath>

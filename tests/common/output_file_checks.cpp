@@ -1,5 +1,5 @@
-// ICC test helpers on LittleCMS and libtiff (see icc_test_util.h).
-#include "tests/common/icc_test_util.h"
+// Output-file test helpers on LittleCMS and plain libtiff.
+#include "tests/common/output_file_checks.h"
 
 #include <tiffio.h>
 
@@ -132,4 +132,51 @@ QByteArray iccOfTiff(const QString& path) {
     const void* data = nullptr;
     if (!TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &size, &data) || !data) return {};
     return QByteArray(static_cast<const char*>(data), static_cast<qsizetype>(size));
+}
+
+namespace {
+
+QString textTag(TIFF* t, uint32_t tag) {
+    const char* s = nullptr;
+    return TIFFGetField(t, tag, &s) && s ? QString::fromUtf8(s) : QString();
+}
+
+// libtiff hands some rationals out as float and others as double; its field
+// table says which.
+double rational(TIFF* t, uint32_t tag) {
+    const TIFFField* field = TIFFFieldWithTag(t, tag);
+    if (!field) return -1;
+    if (TIFFFieldSetGetSize(field) == sizeof(float)) {
+        float v = 0;
+        return TIFFGetField(t, tag, &v) ? v : -1;
+    }
+    double v = 0;
+    return TIFFGetField(t, tag, &v) ? v : -1;
+}
+
+}  // namespace
+
+PlainTags plainTags(const QString& path) {
+    PlainTags p;
+    const std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpen(QFile::encodeName(path).constData(), "r"));
+    if (!tif) return p;
+    TIFF* t = tif.get();
+    p.make = textTag(t, TIFFTAG_MAKE);
+    p.model = textTag(t, TIFFTAG_MODEL);
+    p.dateTime = textTag(t, TIFFTAG_DATETIME);
+    p.software = textTag(t, TIFFTAG_SOFTWARE);
+    p.description = textTag(t, TIFFTAG_IMAGEDESCRIPTION);
+    uint64_t exif = 0;
+    if (!TIFFGetField(t, TIFFTAG_EXIFIFD, &exif) || !TIFFReadEXIFDirectory(t, exif)) return p;
+    p.hasExif = true;
+    p.exposure = rational(t, EXIFTAG_EXPOSURETIME);
+    p.aperture = rational(t, EXIFTAG_FNUMBER);
+    p.focal = rational(t, EXIFTAG_FOCALLENGTH);
+    uint16_t count = 0;
+    const uint16_t* iso = nullptr;
+    if (TIFFGetField(t, EXIFTAG_ISOSPEEDRATINGS, &count, &iso) && count > 0) p.iso = iso[0];
+    const uint8_t* version = nullptr;
+    if (TIFFGetField(t, EXIFTAG_EXIFVERSION, &version) && version)
+        p.exifVersion = QByteArray(reinterpret_cast<const char*>(version), 4);
+    return p;
 }

@@ -1,6 +1,6 @@
-// Test helpers for ICC profiles: open and inspect them with LittleCMS directly
-// (not through the program's reader), make foreign and damaged ones, and pull
-// tags out of TIFF files with plain libtiff.
+// Test helpers for output files, independent of the program's own readers:
+// ICC profiles opened and made with LittleCMS directly, tags read with plain
+// libtiff.
 #pragma once
 
 #include <lcms2.h>
@@ -41,3 +41,14 @@ QByteArray withDamagedTag(QByteArray icc, cmsTagSignature tag);
 
 // ICC profile bytes of a TIFF, read with plain libtiff; empty for none.
 QByteArray iccOfTiff(const QString& path);
+
+// The text tags and the four EXIF values of a TIFF, read with plain libtiff.
+// Missing text is empty, missing numbers are -1.
+struct PlainTags {
+    QString make, model, dateTime, software, description;
+    double exposure = -1, aperture = -1, focal = -1;
+    int iso = -1;
+    bool hasExif = false;
+    QByteArray exifVersion;
+};
+PlainTags plainTags(const QString& path);
