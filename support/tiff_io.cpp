@@ -513,6 +513,8 @@ uint64_t writeExifDirectory(TIFF* t, const ExifShot& exif, const Messages& messa
     uint64_t offset = 0;
     if (!TIFFWriteCustomDirectory(t, &offset) || offset == 0)
         fail(messages, QStringLiteral("Cannot write the EXIF directory"));
+    // TIFFCreateDirectory clears the fields without freeing the EXIF values.
+    TIFFFreeDirectory(t);
     if (TIFFCreateDirectory(t) != 0) fail(messages, QStringLiteral("Cannot start the image"));
     return offset;
 }
