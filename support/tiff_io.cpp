@@ -500,7 +500,7 @@ constexpr char kSoftware[] = "Orrindale " ORRINDALE_VERSION;
 uint64_t writeExifDirectory(TIFF* t, const ExifShot& exif, const Messages& messages) {
     if (TIFFCreateEXIFDirectory(t) != 0)  // 0 is success here
         fail(messages, QStringLiteral("Cannot start the EXIF directory"));
-    // Readers look for the version first; 2.3 has every field written here.
+    // An EXIF directory must state its version; 2.3 defines every field here.
     TIFFSetField(t, EXIFTAG_EXIFVERSION, "0230");
     if (exif.exposureTime) TIFFSetField(t, EXIFTAG_EXPOSURETIME, *exif.exposureTime);
     if (exif.fNumber) TIFFSetField(t, EXIFTAG_FNUMBER, *exif.fNumber);
