@@ -1,5 +1,6 @@
 // Orrindale: blends bracketed RAW exposures into one low-noise image.
 #include "app/frm_main.h"
+#include "orrindale_version.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -7,7 +8,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orrindale"));
-    QApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QApplication::setApplicationVersion(QStringLiteral(ORRINDALE_VERSION));
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
     frmMain window;
     window.Form_Load();

@@ -30,9 +30,10 @@ bool CargarGflBitmap(const QString& path, GflBitmap& record, Reporter& reporter)
     return result.failed;
 }
 
-bool GuardarGflBitmap(const GflBitmap& record, const QString& path, Reporter& reporter) {
+bool GuardarGflBitmap(const GflBitmap& record, const QString& path, Reporter& reporter,
+                      const TiffTags& tags) {
     try {
-        writeTiffRgb16(record, path);
+        writeTiffRgb16(record, path, tags);
         return false;
     } catch (const TiffError& e) {
         reporter.InformarError(QStringLiteral("gflSaveBitmap [") + e.message() +

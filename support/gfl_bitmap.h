@@ -2,6 +2,8 @@
 // channel-value conversions of the stored 16-bit patterns.
 #pragma once
 
+#include "support/tiff_tags.h"
+
 #include <QString>
 #include <cstddef>
 #include <cstdint>
@@ -40,8 +42,10 @@ void reportBitmapIo(const BitmapIoResult& result, Reporter& reporter);
 // the image it held; on success it is replaced.
 bool CargarGflBitmap(const QString& path, GflBitmap& record, Reporter& reporter);
 // Always writes a 16-bit RGB TIFF, LZW with horizontal predictor, whatever the
-// extension. true = failed (reported).
-bool GuardarGflBitmap(const GflBitmap& record, const QString& path, Reporter& reporter);
+// extension, with the descriptive `tags` (none by default; see tiff_tags.h and
+// output_tags.h). true = failed (reported).
+bool GuardarGflBitmap(const GflBitmap& record, const QString& path, Reporter& reporter,
+                      const TiffTags& tags = {});
 // Frees the pixel data; the record becomes 0 x 0.
 void LiberarGflBitmap(GflBitmap& record);
 

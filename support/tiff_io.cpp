@@ -3,6 +3,7 @@
 // a write encodes its strips on several threads.
 #include "support/tiff_io.h"
 
+#include "orrindale_version.h"
 #include "support/gfl_bitmap.h"
 #include "support/parallel.h"
 
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -19,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -487,6 +490,87 @@ private:
     bool stopped_ = false;
 };
 
+// ---- Descriptive tags ----
+
+constexpr char kSoftware[] = "Orrindale " ORRINDALE_VERSION;
+
+// Writes the EXIF directory and returns its offset. It goes into the file
+// before the image's directory is set up, because libtiff discards the current
+// directory's fields when it starts a custom one.
+uint64_t writeExifDirectory(TIFF* t, const ExifShot& exif, const Messages& messages) {
+    if (TIFFCreateEXIFDirectory(t) != 0)  // 0 is success here
+        fail(messages, QStringLiteral("Cannot start the EXIF directory"));
+    // An EXIF directory must state its version; 2.3 defines every field here.
+    TIFFSetField(t, EXIFTAG_EXIFVERSION, "0230");
+    if (exif.exposureTime) TIFFSetField(t, EXIFTAG_EXPOSURETIME, *exif.exposureTime);
+    if (exif.fNumber) TIFFSetField(t, EXIFTAG_FNUMBER, *exif.fNumber);
+    if (exif.iso) {
+        // The field is 16 bits; EXIF reads 65535 as "this or more".
+        const auto iso = static_cast<uint16_t>(std::clamp(*exif.iso, 0, 65535));
+        TIFFSetField(t, EXIFTAG_ISOSPEEDRATINGS, uint16_t{1}, &iso);
+    }
+    if (exif.focalLength) TIFFSetField(t, EXIFTAG_FOCALLENGTH, *exif.focalLength);
+    uint64_t offset = 0;
+    if (!TIFFWriteCustomDirectory(t, &offset) || offset == 0)
+        fail(messages, QStringLiteral("Cannot write the EXIF directory"));
+    // TIFFCreateDirectory clears the fields without freeing the EXIF values.
+    TIFFFreeDirectory(t);
+    if (TIFFCreateDirectory(t) != 0) fail(messages, QStringLiteral("Cannot start the image"));
+    return offset;
+}
+
+void setText(TIFF* t, uint32_t tag, const QString& text) {
+    if (!text.isEmpty()) TIFFSetField(t, tag, text.toUtf8().constData());
+}
+
+// The image directory's share of the tags; exifOffset 0 = no EXIF directory.
+void setDescriptiveFields(TIFF* t, const TiffTags& tags, uint64_t exifOffset) {
+    setText(t, TIFFTAG_MAKE, tags.make);
+    setText(t, TIFFTAG_MODEL, tags.model);
+    setText(t, TIFFTAG_DATETIME, tags.dateTime);
+    setText(t, TIFFTAG_IMAGEDESCRIPTION, tags.description);
+    if (!tags.iccProfile.isEmpty())
+        TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(tags.iccProfile.size()),
+                     tags.iccProfile.constData());
+    if (exifOffset != 0) TIFFSetField(t, TIFFTAG_EXIFIFD, exifOffset);
+}
+
+QString textField(TIFF* t, uint32_t tag) {
+    const char* text = nullptr;
+    if (!TIFFGetField(t, tag, &text) || !text) return {};
+    return QString::fromUtf8(text).trimmed();
+}
+
+std::optional<double> positive(double v) {
+    return std::isfinite(v) && v > 0 ? std::optional<double>(v) : std::nullopt;
+}
+
+// A rational EXIF value. libtiff hands some rationals out as float and others
+// as double, and has changed which between versions: its field table says.
+std::optional<double> rationalField(TIFF* t, uint32_t tag) {
+    const TIFFField* field = TIFFFieldWithTag(t, tag);
+    if (!field) return std::nullopt;
+    if (TIFFFieldSetGetSize(field) == sizeof(float)) {
+        float v = 0;
+        return TIFFGetField(t, tag, &v) ? positive(v) : std::nullopt;
+    }
+    double v = 0;
+    return TIFFGetField(t, tag, &v) ? positive(v) : std::nullopt;
+}
+
+ExifShot readExif(TIFF* t, uint64_t offset) {
+    ExifShot exif;
+    if (!TIFFReadEXIFDirectory(t, offset)) return exif;
+    exif.exposureTime = rationalField(t, EXIFTAG_EXPOSURETIME);
+    exif.fNumber = rationalField(t, EXIFTAG_FNUMBER);
+    exif.focalLength = rationalField(t, EXIFTAG_FOCALLENGTH);
+    uint16_t count = 0;
+    const uint16_t* iso = nullptr;
+    if (TIFFGetField(t, EXIFTAG_ISOSPEEDRATINGS, &count, &iso) && count > 0 && iso && iso[0] > 0)
+        exif.iso = iso[0];
+    return exif;
+}
+
 // Removes the temporary file unless the save got as far as renaming it.
 struct PartialFile {
     QString path;
@@ -522,7 +606,7 @@ void readTiffRgb16(const QString& path, GflBitmap& out) {
     out = std::move(image);
 }
 
-void writeTiffRgb16(const GflBitmap& image, const QString& path) {
+void writeTiffRgb16(const GflBitmap& image, const QString& path, const TiffTags& tags) {
     if (image.empty()) throw TiffError(QStringLiteral("Nothing to save: the image is empty"));
     const size_t rowBytes = static_cast<size_t>(image.width) * 6;
     const auto rowsPerStrip = static_cast<uint32_t>(std::max<size_t>(1, kStripBytes / rowBytes));
@@ -537,9 +621,12 @@ void writeTiffRgb16(const GflBitmap& image, const QString& path) {
         TiffPtr tif = openTiff(partial.path, "w", messages);
         if (!tif) fail(messages, QStringLiteral("Cannot create ") + path);
         TIFF* t = tif.get();
+        const uint64_t exifOffset =
+            tags.exif.empty() ? 0 : writeExifDirectory(t, tags.exif, messages);
         setLzwRgb16Fields(t, static_cast<uint32_t>(image.width),
                           static_cast<uint32_t>(image.height), rowsPerStrip);
-        TIFFSetField(t, TIFFTAG_SOFTWARE, "Orrindale 1.1");
+        TIFFSetField(t, TIFFTAG_SOFTWARE, kSoftware);
+        setDescriptiveFields(t, tags, exifOffset);
 
         // Up to four encoded bands per thread may wait for their turn: enough
         // that one slow band rarely stalls the others, and about 4 MB per
@@ -563,6 +650,28 @@ void writeTiffRgb16(const GflBitmap& image, const QString& path) {
                     QFile::encodeName(path).constData()) != 0)
         throw TiffError(path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno)));
     partial.keep = true;
+}
+
+TiffTags readTiffTags(const QString& path) {
+    Messages messages;
+    TiffPtr tif = openTiff(path, "r", messages);
+    if (!tif) fail(messages, QStringLiteral("Cannot open ") + path);
+    TIFF* t = tif.get();
+    TiffTags tags;
+    uint32_t iccSize = 0;
+    const void* icc = nullptr;
+    if (TIFFGetField(t, TIFFTAG_ICCPROFILE, &iccSize, &icc) && icc && iccSize > 0)
+        tags.iccProfile =
+            QByteArray(static_cast<const char*>(icc), static_cast<qsizetype>(iccSize));
+    tags.make = textField(t, TIFFTAG_MAKE);
+    tags.model = textField(t, TIFFTAG_MODEL);
+    tags.dateTime = textField(t, TIFFTAG_DATETIME);
+    tags.description = textField(t, TIFFTAG_IMAGEDESCRIPTION);
+    // Last: reading the EXIF directory replaces the image directory's fields.
+    uint64_t exifOffset = 0;
+    if (TIFFGetField(t, TIFFTAG_EXIFIFD, &exifOffset) && exifOffset != 0)
+        tags.exif = readExif(t, exifOffset);
+    return tags;
 }
 
 bool tiffFileIsComplete(const QString& path) {

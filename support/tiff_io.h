@@ -1,6 +1,8 @@
 // TIFF reading and writing on libtiff, with libtiff's messages captured as text.
 #pragma once
 
+#include "support/tiff_tags.h"
+
 #include <QString>
 #include <stdexcept>
 
@@ -28,8 +30,19 @@ void readTiffRgb16(const QString& path, GflBitmap& out);
 // Writes 16-bit RGB, LZW with horizontal predictor, through a temporary file
 // renamed over the target, so a failed save never leaves a broken file. Strips
 // are encoded on all cores (parallelRows); the file's bytes are the same
-// whatever the thread count.
-void writeTiffRgb16(const GflBitmap& image, const QString& path);
+// whatever the thread count. Software is always "Orrindale <version>"; `tags`
+// adds the profile, camera, date, description and an EXIF directory. Tags
+// never change the encoded strips: a tagged file holds the same strip bytes as
+// an untagged one, only at other offsets.
+void writeTiffRgb16(const GflBitmap& image, const QString& path, const TiffTags& tags = {});
+
+// The descriptive tags of a TIFF's first image: ICC profile bytes as stored
+// (unchecked), Make, Model, DateTime, ImageDescription and the EXIF exposure
+// time, aperture, ISO and focal length. Text is read as UTF-8 (plain ASCII in
+// practice); EXIF values that are zero, negative or not finite are left out,
+// and an EXIF directory that cannot be read leaves all four out. Throws
+// TiffError only when the file cannot be opened as a TIFF at all.
+TiffTags readTiffTags(const QString& path);
 
 // True when the file is a TIFF whose every strip or tile lies inside the file:
 // a writer that is still filling it in does not pass.

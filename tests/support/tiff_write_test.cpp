@@ -1,5 +1,6 @@
 // The LZW writer encodes bands of strips on several threads: its files must be
 // the same bytes whatever the thread count, and what libtiff itself would write.
+#include "orrindale_version.h"
 #include "support/gfl_bitmap.h"
 #include "support/parallel.h"
 #include "support/tiff_io.h"
@@ -190,7 +191,7 @@ TEST_F(TiffWriteTest, PlainLibtiffReadsTheFieldsAndEveryStrip) {
     EXPECT_EQ(predictor, PREDICTOR_HORIZONTAL);
     EXPECT_EQ(orientation, ORIENTATION_TOPLEFT);
     ASSERT_NE(software, nullptr);
-    EXPECT_STREQ(software, "Orrindale 1.1");
+    EXPECT_STREQ(software, "Orrindale " ORRINDALE_VERSION);
 
     const uint32_t strips = TIFFNumberOfStrips(t);
     ASSERT_EQ(strips, 35u);
