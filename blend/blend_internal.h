@@ -70,5 +70,7 @@ void applyETTR(const ImageSet& set, const BlendSettings& settings, std::vector<d
 // and clipped at 65535.
 void quantize(const OutputPlanes& planes, double factor, GflBitmap& out);
 // The output stage: one file, or one per bracket, beside the reference file.
+// The files carry the developed frames' colour space with the output gamma,
+// the shot's data and a line on how they were made.
 void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, float g,
-                  const OutputPlanes& planes, Reporter& reporter);
+                  const OutputPlanes& planes, const ImageSet& set, Reporter& reporter);

@@ -165,7 +165,7 @@ int FusionarImagenes(const QString& rutaReferencia, const BlendSettings& setting
         const OutputPlanes planes = blendPlanes(input);
         map.red = std::vector<uint8_t>();
 
-        writeOutputs(rutaReferencia, settings, g, planes, reporter);
+        writeOutputs(rutaReferencia, settings, g, planes, set, reporter);
         return 1;
     } catch (...) {
         reporter.InformarError(QStringLiteral("FusionarImagenes"));

@@ -4,6 +4,7 @@
 
 #include "support/errors.h"
 #include "support/numbers.h"
+#include "support/output_tags.h"
 #include "support/parallel.h"
 #include "support/paths.h"
 #include "support/reporter.h"
@@ -106,7 +107,7 @@ void quantize(const OutputPlanes& planes, double factor, GflBitmap& out) {
 }
 
 void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, float g,
-                  const OutputPlanes& planes, Reporter& reporter) {
+                  const OutputPlanes& planes, const ImageSet& set, Reporter& reporter) {
     const int count = settings.numBracketing;
     reporter.EscribirEstado(
         QStringLiteral("Building output file") + (count > 1 ? QStringLiteral("s") : QString()) +
@@ -114,6 +115,15 @@ void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, 
         true);
     const QString base = outputBaseName(settings.blancoNegro, timeStampHHMMSS(), settings.perfil, g);
     const QString folder = CarpetaArchivo(rutaReferencia);
+    // What other programs need to show the files right: the developed
+    // frames' colour space with this gamma, and the shot's data.
+    const ShotData shot = readShotData(set.TIFFMenosExpuesto);
+    const QByteArray profile = buildOutputProfile(shot.colours, settings.gamma / 10.0);
+    BlendSummary summary;
+    summary.frames = static_cast<int>(set.ImagenesTIFF.size());
+    summary.stepEv = measuredStepEv(set.ExpRelativas);
+    summary.gamma = settings.gamma / 10.0;
+    summary.blackAndWhite = settings.blancoNegro;
     GflBitmap out;
     for (int o = 1; o <= count; ++o) {
         if (count > 1)
@@ -128,7 +138,9 @@ void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, 
         const QString name = base + bracketSuffix(o, count, settings.evBracketing) + QStringLiteral(".tif");
         reporter.EscribirEstado(QStringLiteral("Saving image as ") + name, true);
         // A failed save is reported by the writer; the next bracket still comes.
-        GuardarGflBitmap(out, folder + name, reporter);
+        summary.bracketOffsetEv = d;
+        GuardarGflBitmap(out, folder + name, reporter,
+                         outputTags(shot, profile, describeBlend(summary)));
     }
     reporter.EscribirEstado(QStringLiteral("DONE"), true);
     reporter.beep();

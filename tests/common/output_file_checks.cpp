@@ -1,6 +1,12 @@
 // Output-file test helpers on LittleCMS and plain libtiff.
 #include "tests/common/output_file_checks.h"
 
+#include "support/tiff_io.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+
 #include <tiffio.h>
 
 #include <QFile>
@@ -180,3 +186,29 @@ PlainTags plainTags(const QString& path) {
         p.exifVersion = QByteArray(reinterpret_cast<const char*>(version), 4);
     return p;
 }
+
+std::array<double, 3> patchMean(const GflBitmap& image, double u0, double v0, double u1,
+                                double v1) {
+    const int x0 = static_cast<int>(u0 * image.width), x1 = static_cast<int>(u1 * image.width);
+    const int y0 = static_cast<int>(v0 * image.height), y1 = static_cast<int>(v1 * image.height);
+    std::array<double, 3> sum{0, 0, 0};
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            for (int c = 0; c < 3; ++c) sum[c] += image.row(y)[x * 3 + c];
+    const double n = static_cast<double>(x1 - x0) * (y1 - y0);
+    return {sum[0] / n, sum[1] / n, sum[2] / n};
+}
+
+
+QString tificcPath() { return QStandardPaths::findExecutable(QStringLiteral("tificc")); }
+
+GflBitmap toSrgbWithTificc(const QString& tificc, const QString& in, const QString& out) {
+    QProcess run;
+    run.start(tificc, {"-w16", in, out});
+    EXPECT_TRUE(run.waitForFinished(60000));
+    EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+    GflBitmap converted;
+    readTiffRgb16(out, converted);
+    return converted;
+}
+

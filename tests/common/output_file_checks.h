@@ -5,6 +5,8 @@
 
 #include <lcms2.h>
 
+#include "support/gfl_bitmap.h"
+
 #include <QByteArray>
 #include <QString>
 #include <array>
@@ -52,3 +54,17 @@ struct PlainTags {
     QByteArray exifVersion;
 };
 PlainTags plainTags(const QString& path);
+
+// Mean of each channel over a rectangle given in fractions of the frame.
+std::array<double, 3> patchMean(const GflBitmap& image, double u0, double v0, double u1, double v1);
+
+// Inside step 3 of the generated scene's grey wedge (scene value 0.5) and
+// inside its chart's "light skin" patch, clear of their anti-aliased edges,
+// as fractions of the frame: u0, v0, u1, v1.
+constexpr double kGreyPatch[4] = {0.521, 0.81, 0.552, 0.87};
+constexpr double kSkinPatch[4] = {0.453, 0.525, 0.498, 0.585};
+
+// Converts `in` to sRGB (16 bits) with LittleCMS's tificc, which applies the
+// profile embedded in the file; "" for tificc when it is not installed.
+QString tificcPath();
+GflBitmap toSrgbWithTificc(const QString& tificc, const QString& in, const QString& out);

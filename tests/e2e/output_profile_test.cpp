@@ -24,24 +24,6 @@
 
 namespace {
 
-// Mean of each channel over a rectangle given in fractions of the frame.
-std::array<double, 3> patchMean(const GflBitmap& image, double u0, double v0, double u1,
-                                double v1) {
-    const int x0 = static_cast<int>(u0 * image.width), x1 = static_cast<int>(u1 * image.width);
-    const int y0 = static_cast<int>(v0 * image.height), y1 = static_cast<int>(v1 * image.height);
-    std::array<double, 3> sum{0, 0, 0};
-    for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x)
-            for (int c = 0; c < 3; ++c) sum[c] += image.row(y)[x * 3 + c];
-    const double n = static_cast<double>(x1 - x0) * (y1 - y0);
-    return {sum[0] / n, sum[1] / n, sum[2] / n};
-}
-
-// Inside step 3 of the grey wedge (scene value 0.5) and inside the chart's
-// "light skin" patch, clear of their anti-aliased edges.
-constexpr double kGreyPatch[4] = {0.521, 0.81, 0.552, 0.87};
-constexpr double kSkinPatch[4] = {0.453, 0.525, 0.498, 0.585};
-
 // The output gamma's encoding, e = 65535 (v / 65535)^(1 / gamma).
 GflBitmap encodeGamma(const GflBitmap& linear, double gamma) {
     GflBitmap out = linear;
@@ -189,18 +171,6 @@ TEST_F(OutputProfileTest, ShotDataIsCopiedAndTheDescriptionAndSoftwareAdded) {
     GflBitmap back;
     readTiffRgb16(out, back);
     EXPECT_TRUE(back.pixels == image.pixels);
-}
-
-// Converts `in` to sRGB (16 bits) with LittleCMS's tificc, which applies the
-// profile embedded in the file.
-GflBitmap toSrgbWithTificc(const QString& tificc, const QString& in, const QString& out) {
-    QProcess run;
-    run.start(tificc, {"-w16", in, out});
-    EXPECT_TRUE(run.waitForFinished(60000));
-    EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
-    GflBitmap converted;
-    readTiffRgb16(out, converted);
-    return converted;
 }
 
 TEST_F(OutputProfileTest, TificcShowsTheSameGreyWhateverTheProfileAndGamma) {

@@ -2,6 +2,7 @@
 // synthetic bracket sets: reference, preview, Develop, Calc EV, Calc WB.
 #include "tests/app/window_fixture.h"
 #include "support/recording_reporter.h"
+#include "tests/common/output_file_checks.h"
 #include "tests/common/test_images.h"
 
 #include <QDir>
@@ -182,6 +183,54 @@ TEST_F(RealDcrawTest, FromRawFilesToBlendedTiffs) {
     ASSERT_EQ(sheets.size(), 1) << w.statusText().toStdString();
     EXPECT_EQ(QImage(folder + sheets[0]).size(), QSize(11 * 85 + 10, 11 * 57 + 10));
     EXPECT_EQ(logLines().back(), "DONE");
+}
+
+TEST_F(RealDcrawTest, BlendsLookTheSameInAColourManagedReader) {
+    const QString tificc = tificcPath();
+    if (tificc.isEmpty()) GTEST_SKIP() << "tificc (liblcms2-utils) is not installed";
+    const QString folder = makeBracket(3);
+    chooseAndWaitForPreview(folder + "IMG_0002.dng");
+    frmMain& w = *window;
+    struct Result {
+        QString name;
+        std::array<double, 3> grey;
+    };
+    std::vector<Result> results;
+    for (int profile : {1, 2}) {  // sRGB, Adobe RGB
+        if (w.cmbProfile->currentIndex() != profile) {
+            pick(w.cmbProfile, profile);
+            // The preview is developed again with the new profile first.
+            ASSERT_TRUE(w.timReveladoRapido->isActive());
+            ASSERT_TRUE(waitFor([&] { return !w.timReveladoRapido->isActive(); }, 60000));
+            ASSERT_TRUE(w.cmdDevelop->isEnabled());
+        }
+        developAndWait();
+        w.cmdEV->click();
+        w.cmdBuildMap->click();
+        ASSERT_TRUE(w.cmdBlend->isEnabled()) << w.statusText().toStdString();
+        for (int gamma : {10, 22}) {
+            const QDir d(folder);
+            const QStringList before = d.entryList({"OD_*.tif"}, QDir::Files);
+            w.hscGamma->setValue(gamma);
+            w.cmdBlend->click();
+            QStringList made = d.entryList({"OD_*.tif"}, QDir::Files);
+            for (const QString& f : before) made.removeAll(f);
+            ASSERT_EQ(made.size(), 1) << w.statusText().toStdString();
+            const QString name = QStringLiteral("p%1_g%2").arg(profile).arg(gamma);
+            const GflBitmap srgb = toSrgbWithTificc(tificc, folder + made[0], dir.path() + "/" + name + "_sRGB.tif");
+            ASSERT_EQ(srgb.width, 600);
+            results.push_back({name, patchMean(srgb, kGreyPatch[0], kGreyPatch[1], kGreyPatch[2], kGreyPatch[3])});
+            QFile::remove(dir.path() + "/" + name + "_sRGB.tif");
+        }
+    }
+    ASSERT_EQ(results.size(), 4u);
+    EXPECT_GT(results[0].grey[1], 0.05 * 65535);
+    for (const Result& r : results)
+        for (int c = 0; c < 3; ++c) {
+            RecordProperty((r.name + QStringLiteral("_grey%1").arg(c)).toStdString(),
+                           QString::number(r.grey[c], 'f', 1).toStdString());
+            EXPECT_NEAR(r.grey[c], results[0].grey[c], 0.01 * results[0].grey[c]) << r.name.toStdString() << " " << c;
+        }
 }
 
 TEST_F(RealDcrawTest, AFileDcrawCannotReadIsReported) {
