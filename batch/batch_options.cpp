@@ -1,0 +1,237 @@
+// Command-line options of the batch program, checked in full before any work.
+#include "batch/batch_options.h"
+
+#include "orrindale_version.h"
+#include "support/numbers.h"
+#include "support/paths.h"
+
+#include <QFileInfo>
+#include <cmath>
+
+namespace {
+
+class Parser {
+  public:
+    explicit Parser(const QStringList& args) : args_(args) {}
+
+    bool atEnd() const { return i_ >= args_.size(); }
+    QString next() { return args_[i_++]; }
+    // The value after an option; empty optional (with the error set) when missing.
+    std::optional<QString> value(const QString& option) {
+        if (atEnd()) {
+            fail(option + QStringLiteral(" needs a value"));
+            return std::nullopt;
+        }
+        return next();
+    }
+    std::optional<int> integer(const QString& option, int lo, int hi) {
+        const auto text = value(option);
+        if (!text) return std::nullopt;
+        bool ok = false;
+        const int v = text->toInt(&ok);
+        if (!ok || v < lo || v > hi) {
+            fail(option + QStringLiteral(" takes a whole number from %1 to %2, not '%3'")
+                              .arg(lo)
+                              .arg(hi)
+                              .arg(*text));
+            return std::nullopt;
+        }
+        return v;
+    }
+    // One of `items`, letter case ignored; returns its index.
+    std::optional<int> item(const QString& option, const QString& text, const QStringList& items) {
+        for (qsizetype k = 0; k < items.size(); ++k)
+            if (items[k].compare(text, Qt::CaseInsensitive) == 0) return static_cast<int>(k);
+        fail(option + QStringLiteral(" takes one of: ") + items.join(QStringLiteral(", ")) +
+             QStringLiteral("; not '") + text + QStringLiteral("'"));
+        return std::nullopt;
+    }
+    void fail(const QString& message) {
+        if (error_.isEmpty()) error_ = message;
+    }
+    const QString& error() const { return error_; }
+
+  private:
+    const QStringList& args_;
+    qsizetype i_ = 0;
+    QString error_;
+};
+
+std::optional<double> number(const QString& text) { return parseUserNumber(text, QLocale::c()); }
+
+bool parseWhiteBalance(Parser& p, const QString& text, BatchOptions& o) {
+    if (text.compare(QStringLiteral("camera"), Qt::CaseInsensitive) == 0) {
+        o.develop.modoWB = kWBCamara;
+        return true;
+    }
+    if (text.startsWith(QStringLiteral("preset:"), Qt::CaseInsensitive)) {
+        const auto index = p.item(QStringLiteral("--wb preset:"), text.mid(7), itemsWB());
+        if (!index) return false;
+        o.develop.modoWB = kWBPreset;
+        presetWB(*index, o.develop.txtWB);
+        return true;
+    }
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 3) {
+        p.fail(QStringLiteral("--wb takes camera, preset:NAME or R,G,B; not '") + text +
+               QStringLiteral("'"));
+        return false;
+    }
+    for (int c = 0; c < 3; ++c) {
+        const auto m = number(parts[c]);
+        if (!m || *m <= 0) {
+            p.fail(QStringLiteral("--wb multipliers must be positive numbers; not '") + parts[c] +
+                   QStringLiteral("'"));
+            return false;
+        }
+        // As the window keeps a multiplier typed into its box.
+        o.develop.txtWB[static_cast<size_t>(c)] = shortestDecimal(*m, QLocale::c());
+    }
+    o.develop.modoWB = kWBCoefs;
+    return true;
+}
+
+}  // namespace
+
+ParsedOptions parseBatchOptions(const QStringList& arguments) {
+    BatchOptions o;
+    // The window's start-up: Daylight preset, default saturation, AHD, sRGB.
+    o.develop.modoWB = kWBPreset;
+    presetWB(2, o.develop.txtWB);
+    o.develop.calidad = 3;
+    o.develop.perfil = 1;
+    std::optional<int> gamma;
+
+    Parser p(arguments);
+    while (!p.atEnd() && p.error().isEmpty()) {
+        const QString arg = p.next();
+        if (arg == QStringLiteral("--help") || arg == QStringLiteral("-h")) {
+            o.help = true;
+        } else if (arg == QStringLiteral("--version")) {
+            o.version = true;
+        } else if (arg == QStringLiteral("--wb")) {
+            if (const auto v = p.value(arg)) parseWhiteBalance(p, *v, o);
+        } else if (arg == QStringLiteral("--saturation")) {
+            if (const auto v = p.integer(arg, 0, 65535)) o.develop.txtSat = QString::number(*v);
+        } else if (arg == QStringLiteral("--quality")) {
+            if (const auto v = p.value(arg))
+                if (const auto k = p.item(arg, *v, itemsCalidad())) o.develop.calidad = *k;
+        } else if (arg == QStringLiteral("--profile")) {
+            if (const auto v = p.value(arg))
+                if (const auto k = p.item(arg, *v, itemsPerfil())) o.develop.perfil = *k;
+        } else if (arg == QStringLiteral("--hl")) {
+            o.hlRecovery = true;
+        } else if (arg == QStringLiteral("--dcraw-options")) {
+            if (const auto v = p.value(arg)) o.develop.txtDCRAW = comprimirOpciones(*v);
+        } else if (arg == QStringLiteral("--no-develop")) {
+            o.noDevelop = true;
+        } else if (arg == QStringLiteral("--method")) {
+            if (const auto v = p.value(arg)) {
+                if (v->compare(QStringLiteral("median"), Qt::CaseInsensitive) == 0)
+                    o.metodoMedia = false;
+                else if (v->compare(QStringLiteral("average"), Qt::CaseInsensitive) == 0)
+                    o.metodoMedia = true;
+                else
+                    p.fail(QStringLiteral("--method takes median or average; not '") + *v +
+                           QStringLiteral("'"));
+            }
+        } else if (arg == QStringLiteral("--threshold")) {
+            if (const auto v = p.integer(arg, 0, 99)) o.map.umbral = *v;
+        } else if (arg == QStringLiteral("--anti-ghost")) {
+            if (const auto v = p.integer(arg, 0, 50)) o.map.antiGhost = *v;
+        } else if (arg == QStringLiteral("--progressive")) {
+            if (const auto v = p.integer(arg, 0, 50)) o.map.progressive = *v;
+        } else if (arg == QStringLiteral("--map")) {
+            if (const auto v = p.value(arg)) {
+                if (!ExisteArchivo(*v))
+                    p.fail(QStringLiteral("--map: no such file '") + *v + QStringLiteral("'"));
+                o.mapFile = QFileInfo(*v).absoluteFilePath();
+            }
+        } else if (arg == QStringLiteral("--bw")) {
+            const auto red = p.integer(arg, 0, 100);
+            const auto blue = red ? p.integer(arg, 0, 100) : std::nullopt;
+            if (red && blue) {
+                // The window's two bars never add up to more than 100 %.
+                if (*red + *blue > 100)
+                    p.fail(QStringLiteral("--bw: red and blue may not add up to more than 100"));
+                o.blend.blancoNegro = true;
+                o.blend.pesoRojo = *red;
+                o.blend.pesoAzul = *blue;
+            }
+        } else if (arg == QStringLiteral("--gamma")) {
+            if (const auto v = p.value(arg)) {
+                const auto g = number(*v);
+                const double tenths = g ? *g * 10 : 0;
+                if (!g || std::fabs(tenths - std::round(tenths)) > 1e-9 || tenths < 10 - 1e-9 ||
+                    tenths > 30 + 1e-9)
+                    p.fail(QStringLiteral("--gamma takes 1.0 to 3.0 in tenths; not '") + *v +
+                           QStringLiteral("'"));
+                else
+                    gamma = static_cast<int>(std::lround(tenths));
+            }
+        } else if (arg == QStringLiteral("--ettr")) {
+            o.blend.ettr = true;
+        } else if (arg == QStringLiteral("--brackets")) {
+            if (const auto v = p.integer(arg, 1, 7)) o.blend.numBracketing = *v;
+        } else if (arg == QStringLiteral("--step")) {
+            if (const auto v = p.integer(arg, 1, 4)) o.blend.evBracketing = *v;
+        } else if (arg == QStringLiteral("--no-blend")) {
+            o.noBlend = true;
+        } else if (arg == QStringLiteral("--contact-sheet")) {
+            o.contactSheet = true;
+        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            p.fail(QStringLiteral("unknown option ") + arg);
+        } else {
+            o.references << QFileInfo(arg).absoluteFilePath();
+            if (!ExisteArchivo(arg)) p.fail(QStringLiteral("no such RAW file '") + arg + QStringLiteral("'"));
+        }
+    }
+    if (p.error().isEmpty() && !o.help && !o.version && o.references.isEmpty())
+        p.fail(QStringLiteral("no RAW file given"));
+    if (!p.error().isEmpty()) return {std::nullopt, p.error()};
+
+    // As the window: the thresholds use the multipliers the development uses.
+    o.map.balanceCamara = o.develop.modoWB == kWBCamara;
+    o.map.txtWB = o.develop.txtWB;
+    // Choosing a profile sets its gamma, which --gamma may then change.
+    o.blend.gamma = gamma ? *gamma : gammaParaPerfil(o.develop.perfil);
+    o.blend.perfil = itemsPerfil()[o.develop.perfil];
+    return {o, QString()};
+}
+
+QString batchUsage() {
+    return QStringLiteral(
+        "Usage: orrindale-batch [options] REFERENCE...\n"
+        "\n"
+        "Develops, measures, maps and blends the bracket of each REFERENCE RAW file:\n"
+        "every file of its folder with the same extension (at most ten). Files are\n"
+        "written beside the RAW files, named as the window names them.\n"
+        "\n"
+        "Development:\n"
+        "  --wb camera|preset:NAME|R,G,B  white balance (default preset:Daylight)\n"
+        "  --saturation N          saturation level (default: dcraw's)\n"
+        "  --quality NAME          Bilinear, VNG, PPG or AHD (default AHD)\n"
+        "  --profile NAME          None, sRGB, \"Adobe RGB\", \"Wide Gamut\", \"ProPhoto RGB\",\n"
+        "                          \"CIE XYZ\" (default sRGB)\n"
+        "  --hl                    highlight recovery on the least exposed file\n"
+        "  --dcraw-options TEXT    extra dcraw options\n"
+        "  --no-develop            use the TIFF files already beside the RAW files\n"
+        "Exposure and map:\n"
+        "  --method median|average relative exposures (default median)\n"
+        "  --threshold 0..99       map threshold in percent (default 90)\n"
+        "  --anti-ghost 0..50      anti-ghosting radius in pixels (default 0)\n"
+        "  --progressive 0..50     progressive blending radius in pixels (default 3)\n"
+        "  --map FILE              blend through this map instead of building one\n"
+        "Blend:\n"
+        "  --bw RED BLUE           B&W output with these channel weights in percent\n"
+        "  --gamma 1.0..3.0        output gamma in tenths (default: the profile's)\n"
+        "  --ettr                  expose the output to the right\n"
+        "  --brackets 1..7         output files per blend (default 1)\n"
+        "  --step 1..4             EV between them (default 2)\n"
+        "  --no-blend              stop after the map\n"
+        "  --contact-sheet         also write the B&W contact sheet\n"
+        "  --help, --version\n"
+        "\n"
+        "Exit status: 0 when every step of every set succeeded, 1 when a step failed,\n"
+        "2 for a usage error.\n");
+}

@@ -1,0 +1,37 @@
+// The batch program's command line: options turned into the same settings
+// structs the window fills from its controls, with the window's defaults.
+#pragma once
+
+#include "blend/blend.h"
+#include "develop/dcraw_command.h"
+#include "maps/maps.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+struct BatchOptions {
+    DevelopSettings develop;  // Daylight preset, default saturation, AHD, sRGB
+    bool hlRecovery = false;
+    bool noDevelop = false;
+    bool metodoMedia = false;  // Median
+    MapSettings map;           // threshold 90, anti-ghosting 0, progressive 3
+    QString mapFile;           // --map: blend through this file, no build
+    BlendSettings blend;       // gamma of the profile, 33/33, no ETTR, one file
+    bool noBlend = false;
+    bool contactSheet = false;
+    QStringList references;
+    bool help = false;
+    bool version = false;
+};
+
+struct ParsedOptions {
+    std::optional<BatchOptions> options;
+    QString error;  // a usage error naming the bad option, when options is empty
+};
+
+// Checks everything before any work: unknown options, values out of range,
+// references or a map file that do not exist.
+ParsedOptions parseBatchOptions(const QStringList& arguments);
+
+QString batchUsage();
