@@ -103,3 +103,27 @@ BENCHMARK(BM_BlendPlanesOnly)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
 }  // namespace
+
+namespace {
+// "T" on the five frames through the default map, the GIF write timed apart.
+void BM_ContactSheet(benchmark::State& state) {
+    BenchBracket& b = benchBracket();
+    double total = 0, sheet = 0, gif = 0;
+    for (auto _ : state) {
+        TimingReporter rep;
+        const auto t0 = std::chrono::steady_clock::now();
+        if (TestImagenesBN(b.reference(), benchMap(), b.set, rep) != 1) state.SkipWithError("sheet failed");
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        sheet += rep.secondsBetween(QStringLiteral("\r\nGenerating B&W contact sheet"),
+                                    QStringLiteral("\r\nSaving B&W samples"));
+        gif += rep.secondsAfter(QStringLiteral("\r\nSaving B&W samples"));
+    }
+    const double it = static_cast<double>(state.iterations());
+    state.counters["tiles_s"] = sheet / it;
+    state.counters["gif_write_s"] = gif / it;
+    state.counters["total_s"] = total / it;
+    for (const QString& f : QDir(b.folder).entryList({QStringLiteral("BWTest_*.gif")}, QDir::Files))
+        QFile::remove(b.folder + f);
+}
+BENCHMARK(BM_ContactSheet)->Iterations(2)->Unit(benchmark::kSecond)->UseRealTime();
+}  // namespace
