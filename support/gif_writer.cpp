@@ -3,12 +3,14 @@
 #include "support/gif_writer.h"
 
 #include "support/errors.h"
+#include "support/gif_lzw.h"
 
 #include <gif_lib.h>
 #include <unistd.h>
 
 #include <QHash>
 #include <QSaveFile>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -129,10 +131,19 @@ void writeGif(const QImage& source, const QString& path) {
             GIF_ERROR ||
         EGifPutImageDesc(gif.get(), 0, 0, width, height, false, nullptr) == GIF_ERROR)
         gifFailure(gif->Error, path);
-    for (int y = 0; y < height; ++y)
-        if (EGifPutLine(gif.get(), indexes.data() + static_cast<size_t>(y) * width, width) ==
-            GIF_ERROR)
-            gifFailure(gif->Error, path);
+    // The image data coded on all cores, handed to giflib in its 255-byte blocks.
+    const int minCodeSize = std::max(2, GifBitSize(mapSize));
+    const std::vector<uint8_t> coded = gifLzwEncode(indexes.data(), indexes.size(), minCodeSize);
+    GifByteType block[256];
+    for (size_t at = 0; at < coded.size(); at += 255) {
+        const size_t n = std::min<size_t>(255, coded.size() - at);
+        block[0] = static_cast<GifByteType>(n);
+        std::copy_n(coded.data() + at, n, block + 1);
+        const int put = at == 0 ? EGifPutCode(gif.get(), minCodeSize, block)
+                                : EGifPutCodeNext(gif.get(), block);
+        if (put == GIF_ERROR) gifFailure(gif->Error, path);
+    }
+    if (EGifPutCodeNext(gif.get(), nullptr) == GIF_ERROR) gifFailure(gif->Error, path);
     GifFileType* raw = gif.release();
     if (EGifCloseFile(raw, &error) == GIF_ERROR) gifFailure(error, path);
     if (!file.commit()) throw RunError(kErrFileAccess, file.errorString() + QStringLiteral(": ") + path);
