@@ -428,3 +428,31 @@ TEST_F(BlendTest, AFolderWithoutWritePermissionReportsEachFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// Qt refuses pictures above 256 MB unless asked: an RGB map of 72 MP takes
+// 288 MB once decoded, and must load all the same.
+TEST(MapFile, LargeRgbMapsLoadAndOnlyTheirRedCounts) {
+    QTemporaryDir dir;
+    const int w = 9000, h = 8000;
+    QImage map(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(map.scanLine(y));
+        for (int x = 0; x < w; ++x) line[x] = qRgb((x + y) % 256, 7, 200);
+    }
+    const QString path = dir.path() + "/big.png";
+    ASSERT_TRUE(map.save(path, "png", 100));
+    map = QImage();
+    const MapLevels levels = loadMapLevels(path, QSize(w, h), true);
+    ASSERT_EQ(levels.width, w);
+    ASSERT_EQ(levels.red.size(), static_cast<size_t>(w) * h);
+    EXPECT_EQ(levels.red[static_cast<size_t>(5000) * w + 123], (123 + 5000) % 256);
+    EXPECT_EQ(qBlue(levels.colours.pixel(17, 4000)), 200);
+    // Another size is refused from the header alone: nothing is decoded.
+    const MapLevels other = loadMapLevels(path, QSize(w, h - 1), false);
+    EXPECT_EQ(other.height, h);
+    EXPECT_TRUE(other.red.empty());
+}
+
+}  // namespace
