@@ -3,6 +3,7 @@
 #include "blend/blend_internal.h"
 
 #include "support/errors.h"
+#include "support/numbers.h"
 #include "support/paths.h"
 #include "support/reporter.h"
 
@@ -39,3 +40,18 @@ void reloadLeastExposed(ImageSet& set, Reporter& reporter) {
     if (!set.SellosTIFF.empty() && path == set.ArchivosTIFF[0]) set.SellosTIFF[0] = now;
 }
 
+
+void logShares(const ImageSet& set, const std::vector<double>& contribution, double total,
+               double blended, Reporter& reporter) {
+    auto perMille = [](double part, double whole) {
+        return shortestDecimal(roundHalfEven(part / whole * 1000) / 10);
+    };
+    for (qsizetype i = 1; i <= set.ArchivosTIFF.size(); ++i)
+        reporter.EscribirEstado(NombreArchivo(set.ArchivosTIFF[i - 1]) + QStringLiteral(": ") +
+                                    perMille(contribution[static_cast<size_t>(i)], total) +
+                                    QStringLiteral("%"),
+                                true);
+    reporter.EscribirEstado(shortestDecimal(roundHalfEven((1 - blended / total) * 1000) / 10) +
+                                QStringLiteral("% genuine pixels"),
+                            true);
+}

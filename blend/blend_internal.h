@@ -46,6 +46,10 @@ bool openMap(const ImageSet& set, const QString& rutaMapa, bool keepColours, Map
 // not decoded again; a failed reload (reported) or a file of another size
 // leaves the loaded image in place.
 void reloadLeastExposed(ImageSet& set, Reporter& reporter);
+// Each image's share of `total` (contribution indexed 1..n), in percent to
+// one decimal, then the share of the `blended` ones as "% genuine pixels".
+void logShares(const ImageSet& set, const std::vector<double>& contribution, double total,
+               double blended, Reporter& reporter);
 
 // Linear value of one channel, exactly as the blend forms it.
 inline double genuineValue(uint16_t s, double q) { return s * q; }

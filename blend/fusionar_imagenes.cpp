@@ -46,10 +46,6 @@ QString progressiveMapPath(const QString& mapPath) {
     return stem + QStringLiteral("_PB.png");
 }
 
-QString share(double part, double whole) {
-    return shortestDecimal(roundHalfEven(part / whole * 1000) / 10);
-}
-
 struct Classification {
     std::array<uint64_t, 256> pixelsPerLevel{};
     QImage progressiveMap;  // genuine pixels red, the others in the map's colour
@@ -129,17 +125,9 @@ int FusionarImagenes(const QString& rutaReferencia, const BlendSettings& setting
             }
         }
 
-        const double pixels = static_cast<double>(w) * h;
         reporter.EscribirEstado(QStringLiteral("Image contribution..."), true);
-        for (int i = 1; i <= n; ++i)
-            reporter.EscribirEstado(NombreArchivo(set.ArchivosTIFF[i - 1]) + QStringLiteral(": ") +
-                                        share(contribution[static_cast<size_t>(i)], pixels) +
-                                        QStringLiteral("%"),
-                                    true);
-        reporter.EscribirEstado(
-            shortestDecimal(roundHalfEven((1 - static_cast<double>(progressive) / pixels) * 1000) / 10) +
-                QStringLiteral("% genuine pixels"),
-            true);
+        logShares(set, contribution, static_cast<double>(w) * h, static_cast<double>(progressive),
+                  reporter);
 
         if (progressive > 0) {
             const QString pbPath = progressiveMapPath(settings.rutaMapa);

@@ -33,10 +33,6 @@ uint8_t greyOf(double v, float gamma) {
     return grey > 255 ? uint8_t{255} : static_cast<uint8_t>(grey);
 }
 
-QString shareOf(double part, double whole) {
-    return shortestDecimal(roundHalfEven(part / whole * 1000) / 10);
-}
-
 }  // namespace
 
 int TestImagenesBN(const QString& rutaReferencia, const QString& rutaMapa, ImageSet& set,
@@ -76,15 +72,7 @@ int TestImagenesBN(const QString& rutaReferencia, const QString& rutaMapa, Image
         const double samples = static_cast<double>(dw) * dh;
         if (samples == 0) throw RunError(kErrDivisionByZero, QStringLiteral("Division by zero"));
         reporter.EscribirEstado(QStringLiteral("Decimated image contribution..."), true);
-        for (int i = 1; i <= n; ++i)
-            reporter.EscribirEstado(NombreArchivo(set.ArchivosTIFF[i - 1]) + QStringLiteral(": ") +
-                                        shareOf(contribucion[static_cast<size_t>(i)], samples) +
-                                        QStringLiteral("%"),
-                                    true);
-        reporter.EscribirEstado(
-            shortestDecimal(roundHalfEven((1 - static_cast<double>(blended) / samples) * 1000) / 10) +
-                QStringLiteral("% genuine pixels"),
-            true);
+        logShares(set, contribucion, samples, static_cast<double>(blended), reporter);
         reporter.EscribirEstado(QStringLiteral("\r\nGenerating B&W contact sheet..."), true);
 
         reloadLeastExposed(set, reporter);
