@@ -86,6 +86,34 @@ struct Format {
     const uint16_t* palette[3] = {nullptr, nullptr, nullptr};
 };
 
+// Strips or tiles (all planes): TIFFNumberOfStrips counts strips by the rows
+// per strip even in a tiled file.
+uint32_t dataBlockCount(TIFF* tif) {
+    return TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+}
+
+// The most decoded bytes one stored byte can give, or 0 when the codec has no
+// such bound worth checking. PackBits: 2 bytes repeat one up to 128 times.
+// LZW: a code of at least 9 bits stands for at most 4096 bytes. Deflate: at
+// most 1032 to 1 (with room to spare). JPEG: at least 2 bits per 8 x 8 block.
+uint64_t maxDecodedPerStoredByte(uint16_t compression) {
+    switch (compression) {
+        case COMPRESSION_NONE:
+            return 1;
+        case COMPRESSION_PACKBITS:
+            return 64;
+        case COMPRESSION_LZW:
+            return 4096;
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE:
+            return 1100;
+        case COMPRESSION_JPEG:
+            return 1024;
+        default:
+            return 0;
+    }
+}
+
 Format readFormat(TIFF* tif, const QString& path) {
     Format f;
     uint16_t sampleFormat = SAMPLEFORMAT_UINT, photometric = 0, compression = COMPRESSION_NONE;
@@ -149,20 +177,37 @@ Format readFormat(TIFF* tif, const QString& path) {
                             .arg(f.width)
                             .arg(f.height));
 
+    // A codec this libtiff lacks fails on the first block; refused here, before
+    // the pixel buffer is allocated.
+    if (!TIFFIsCODECConfigured(compression))
+        unsupported(QStringLiteral("compression ") + QString::number(compression));
+
     // Uncompressed data must lie inside the file; checked before the pixel
     // buffer is allocated, so a truncated or forged header costs nothing.
-    if (compression == COMPRESSION_NONE) {
-        const auto fileSize = static_cast<uint64_t>(QFileInfo(path).size());
-        const uint32_t count = TIFFNumberOfStrips(tif);
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint64_t end = TIFFGetStrileOffset(tif, i) + TIFFGetStrileByteCount(tif, i);
-            if (end > fileSize)
-                throw TiffError(QStringLiteral("File is truncated: data block %1 of %2 lies "
-                                               "beyond the end of the file")
-                                    .arg(i + 1)
-                                    .arg(count));
-        }
+    const auto fileSize = static_cast<uint64_t>(QFileInfo(path).size());
+    const uint32_t count = dataBlockCount(tif);
+    uint64_t encoded = 0;  // bytes of data blocks that lie inside the file
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(tif, i);
+        const uint64_t bytes = TIFFGetStrileByteCount(tif, i);
+        if (compression == COMPRESSION_NONE && offset + bytes > fileSize)
+            throw TiffError(QStringLiteral("File is truncated: data block %1 of %2 lies "
+                                           "beyond the end of the file")
+                                .arg(i + 1)
+                                .arg(count));
+        if (offset < fileSize) encoded += std::min(bytes, fileSize - offset);
     }
+    // Nor may a small file claim a huge image: each of these codecs turns one
+    // stored byte into at most so many decoded bytes, and every pixel needs at
+    // least one sample. Other codecs have no such bound and are not checked.
+    const uint64_t ratio = maxDecodedPerStoredByte(compression);
+    const uint64_t leastDecoded = static_cast<uint64_t>(f.width) * f.height * (f.bits / 8);
+    if (ratio != 0 && leastDecoded > encoded * ratio)
+        throw TiffError(QStringLiteral("File is truncated: its data blocks hold %1 bytes, too "
+                                       "few for a %2 x %3 image")
+                            .arg(encoded)
+                            .arg(f.width)
+                            .arg(f.height));
     return f;
 }
 
@@ -652,6 +697,20 @@ void writeTiffRgb16(const GflBitmap& image, const QString& path, const TiffTags&
     partial.keep = true;
 }
 
+QSize tiffImageSize(const QString& path) {
+    Messages messages;
+    TiffPtr tif = openTiff(path, "r", messages);
+    if (!tif) fail(messages, QStringLiteral("Cannot open ") + path);
+    uint32_t width = 0, height = 0;
+    if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height))
+        throw TiffError(QStringLiteral("Image dimensions missing"));
+    // Beyond what a QSize holds no set can match it anyway.
+    constexpr uint32_t kLargest = 0x7fffffff;
+    return QSize(static_cast<int>(std::min(width, kLargest)),
+                 static_cast<int>(std::min(height, kLargest)));
+}
+
 TiffTags readTiffTags(const QString& path) {
     Messages messages;
     TiffPtr tif = openTiff(path, "r", messages);
@@ -679,7 +738,7 @@ bool tiffFileIsComplete(const QString& path) {
     TiffPtr tif = openTiff(path, "r", messages);
     if (!tif || !messages.firstError.isEmpty()) return false;
     const auto fileSize = static_cast<uint64_t>(QFileInfo(path).size());
-    const uint32_t count = TIFFNumberOfStrips(tif.get());
+    const uint32_t count = dataBlockCount(tif.get());
     if (count == 0) return false;
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t offset = TIFFGetStrileOffset(tif.get(), i);

@@ -3,6 +3,7 @@
 
 #include "support/tiff_tags.h"
 
+#include <QSize>
 #include <QString>
 #include <stdexcept>
 
@@ -35,6 +36,11 @@ void readTiffRgb16(const QString& path, GflBitmap& out);
 // never change the encoded strips: a tagged file holds the same strip bytes as
 // an untagged one, only at other offsets.
 void writeTiffRgb16(const GflBitmap& image, const QString& path, const TiffTags& tags = {});
+
+// Width and height of a TIFF's first image from its header alone, so that a
+// picture of the wrong size is refused before it is decoded. Throws TiffError
+// when the file cannot be opened as a TIFF.
+QSize tiffImageSize(const QString& path);
 
 // The descriptive tags of a TIFF's first image: ICC profile bytes as stored
 // (unchecked), Make, Model, DateTime, ImageDescription and the EXIF exposure
