@@ -13,7 +13,11 @@ void writePng(const QImage& picture, const QString& path, int quality) {
     QImageWriter writer(&file, "png");
     if (quality >= 0) writer.setQuality(quality);
     const bool written = writer.write(picture);
-    if (!written || !file.commit())
+    // QSaveFile only remembers failures of the writes it passes on at once:
+    // the bytes still buffered go out at commit, where a full disk would go
+    // unseen and a truncated file would replace the old one. Flushed here,
+    // their failure cancels the save.
+    if (!written || !file.flush() || !file.commit())
         throw RunError(kErrFileAccess,
                        (written ? file.errorString() : writer.errorString()) + ": " + path);
 }
