@@ -4,6 +4,7 @@
 #include "blend/blend.h"
 
 #include "support/errors.h"
+#include "support/image_memory.h"
 #include "support/parallel.h"
 #include "support/tiff_io.h"
 
@@ -47,6 +48,13 @@ MapLevels loadMapLevels(const QString& path, QSize expected, bool keepColours) {
         // 16-bit pictures become 8-bit as the picture object shows them.
         GflBitmap deep;
         try {
+            // As for PNG: a map of another size costs no decoding.
+            const QSize size = tiffImageSize(path);
+            if (size != expected) {
+                map.width = size.width();
+                map.height = size.height();
+                return map;
+            }
             readTiffRgb16(path, deep);
         } catch (const TiffError& e) {
             throw RunError(kErrInvalidPicture, e.message());
@@ -56,7 +64,7 @@ MapLevels loadMapLevels(const QString& path, QSize expected, bool keepColours) {
         if (QSize(map.width, map.height) != expected) return map;
         map.red.resize(static_cast<size_t>(deep.width) * deep.height);
         QImage colours;
-        if (keepColours) colours = QImage(deep.width, deep.height, QImage::Format_RGB32);
+        if (keepColours) colours = allocatedImage(deep.width, deep.height, QImage::Format_RGB32);
         auto to8 = [](uint16_t v) { return static_cast<int>(std::lround(255.0 * (v / 65535.0))); };
         for (int y = 0; y < deep.height; ++y) {
             const uint16_t* in = deep.row(y);
@@ -83,12 +91,9 @@ MapLevels loadMapLevels(const QString& path, QSize expected, bool keepColours) {
     }
     AllocationLimit limit;
     QImage picture = reader.read();
-    if (picture.isNull())
-        throw RunError(kErrInvalidPicture, reader.errorString() + QStringLiteral(": ") + path);
-    if (picture.format() != QImage::Format_Grayscale8) {
-        picture = picture.convertToFormat(QImage::Format_RGB32);
-        if (picture.isNull()) throw RunError(kErrOutOfMemory, QStringLiteral("Out of memory"));
-    }
+    if (picture.isNull()) throwReadFailure(reader, size, path);
+    if (picture.format() != QImage::Format_Grayscale8)
+        picture = convertedImage(picture, QImage::Format_RGB32);
     map.width = picture.width();
     map.height = picture.height();
     if (QSize(map.width, map.height) != expected) return map;

@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -28,10 +29,14 @@ namespace {
 
 struct Messages {
     QString firstError;
+    // libtiff tells a failed allocation as an error message; malloc has just
+    // set errno then. Such a failure is reported as out of memory.
+    bool memoryShort = false;
 };
 
 int onError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
     auto* messages = static_cast<Messages*>(user);
+    if (errno == ENOMEM) messages->memoryShort = true;
     if (messages->firstError.isEmpty()) {
         char text[1024];
         std::vsnprintf(text, sizeof text, fmt, ap);
@@ -66,10 +71,15 @@ OptionsPtr messageOptions(Messages& messages) {
 
 TiffPtr openTiff(const QString& path, const char* mode, Messages& messages) {
     const OptionsPtr options = messageOptions(messages);
-    return TiffPtr(TIFFOpenExt(QFile::encodeName(path).constData(), mode, options.get()));
+    errno = 0;  // an older ENOMEM must not make a bad file look like a full memory
+    TiffPtr tif(TIFFOpenExt(QFile::encodeName(path).constData(), mode, options.get()));
+    // A file that could not be mapped is read instead; that failure is no error.
+    if (!messages.memoryShort) errno = 0;
+    return tif;
 }
 
 [[noreturn]] void fail(const Messages& messages, const QString& fallback) {
+    if (messages.memoryShort) throw std::bad_alloc();
     throw TiffError(messages.firstError.isEmpty() ? fallback : messages.firstError);
 }
 

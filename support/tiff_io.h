@@ -25,7 +25,8 @@ constexpr long long kMaxTiffPixels = 1LL << 28;
 
 // Decodes 8/16-bit RGB, RGBA, grey, grey+alpha and palette TIFFs, stripped or
 // tiled, any compression libtiff knows, into a fresh 16-bit RGB record (8-bit
-// values scaled by 257). Throws TiffError with libtiff's or our message.
+// values scaled by 257). Throws TiffError with libtiff's or our message, and
+// std::bad_alloc when memory runs short, inside libtiff too.
 void readTiffRgb16(const QString& path, GflBitmap& out);
 
 // Writes 16-bit RGB, LZW with horizontal predictor, through a temporary file
