@@ -17,6 +17,7 @@ struct ChildLimits {
 // may lift them again (liftChildLimits) to show it still works.
 int runInChild(const std::function<int()>& fn, const ChildLimits& limits);
 
-// In a child: raises the file-size and address-space limits back to their
-// hard limits. False when that fails.
+// Raises the soft file-size and address-space limits back to their hard
+// limits: in a child, or in a test that lowered them around one step. False
+// when that fails.
 bool liftChildLimits();

@@ -8,7 +8,7 @@
 #include "support/gfl_bitmap.h"
 #include "support/numbers.h"
 #include "support/recording_reporter.h"
-#include "tests/common/child_process.h"
+#include "tests/common/child_checks.h"
 #include "tests/common/exposure_sets.h"
 #include "tests/common/test_images.h"
 
@@ -27,39 +27,6 @@ namespace {
 
 constexpr bool kAverage = true;
 constexpr bool kMedian = false;
-
-// Keeps every status line, also those a restarted log drops, so the name a
-// failed save was given can be read back.
-class HistoryReporter : public RecordingReporter {
-  public:
-    void EscribirEstado(const QString& text, bool append) override {
-        history << text;
-        RecordingReporter::EscribirEstado(text, append);
-    }
-    // The first capture of `pattern` over all lines written, or "".
-    QString find(const QString& pattern) const {
-        const QRegularExpression re(pattern);
-        for (const QString& line : history) {
-            const auto m = re.match(line);
-            if (m.hasMatch()) return m.captured(1);
-        }
-        return {};
-    }
-    int boxesMentioning(const QString& text) const {
-        int count = 0;
-        for (const Box& box : boxes) count += box.text.contains(text);
-        return count;
-    }
-    QStringList history;
-};
-
-// What a child found wrong; empty when all held.
-struct Findings {
-    QStringList problems;
-    void check(bool ok, const QString& what) {
-        if (!ok) problems << what;
-    }
-};
 
 class FailedWriteTest : public ::testing::Test {
   protected:
@@ -121,20 +88,9 @@ class FailedWriteTest : public ::testing::Test {
 
     // Runs `body` in a child whose writes stop at `limit` bytes per file and
     // reports what it found wrong as test failures.
-    void inChild(long long limit, const std::function<void(Findings&)>& body) {
-        const QString report = scratch.filePath("findings.txt");
-        const int status = runInChild(
-            [&] {
-                Findings findings;
-                body(findings);
-                if (!liftChildLimits()) findings.problems << "the limit could not be lifted";
-                writeBytes(report, findings.problems.join('\n').toUtf8());
-                return findings.problems.isEmpty() ? 0 : 1;
-            },
-            ChildLimits{false, limit, -1});
-        const QString found = QString::fromUtf8(readBytes(report));
-        QFile::remove(report);
-        EXPECT_EQ(status, 0) << found.toStdString();
+    static void inChild(long long limit, const std::function<void(Findings&)>& body) {
+        const QString found = checkInChild(ChildLimits{false, limit, -1}, body);
+        EXPECT_TRUE(found.isEmpty()) << found.toStdString();
     }
 
     // Everything in the folder is as it was: no file under a final name, no
@@ -146,7 +102,6 @@ class FailedWriteTest : public ::testing::Test {
     }
 
     QTemporaryDir dir;
-    QTemporaryDir scratch;  // the child's findings, outside the set's folder
     QString folder;
     QStringList raws;
     ImageSet set;

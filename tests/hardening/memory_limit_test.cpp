@@ -11,7 +11,7 @@
 #include "support/objeto_imagen.h"
 #include "support/parallel.h"
 #include "support/recording_reporter.h"
-#include "tests/common/child_process.h"
+#include "tests/common/child_checks.h"
 #include "tests/common/exposure_sets.h"
 #include "tests/common/process_usage.h"
 #include "tests/common/test_images.h"
@@ -24,10 +24,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
-#include <malloc.h>
-#include <sys/resource.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ORRINDALE_UNDER_ASAN 1
@@ -40,29 +37,6 @@
 namespace {
 
 constexpr bool kMedian = false;
-
-struct Findings {
-    QStringList problems;
-    void check(bool ok, const QString& what) {
-        if (!ok) problems << what;
-    }
-};
-
-// Keeps every status line, also those a restarted log drops.
-class HistoryReporter : public RecordingReporter {
-  public:
-    void EscribirEstado(const QString& text, bool append) override {
-        history << text;
-        RecordingReporter::EscribirEstado(text, append);
-    }
-    bool reportedOutOfMemory(const QString& module) const {
-        for (const Box& box : boxes)
-            if (box.text.contains("module " + module + " ") && box.text.contains("Error number 7,"))
-                return true;
-        return false;
-    }
-    QStringList history;
-};
 
 class MemoryLimitTest : public ::testing::Test {
   protected:
@@ -89,48 +63,17 @@ class MemoryLimitTest : public ::testing::Test {
     // Runs `body` in a child allowed `budget` bytes of address space beyond
     // what it has mapped at its start, with one thread for the pixel loops
     // (so the budget is not spent on thread stacks), and reports its findings.
-    void inChild(long long budget, const std::function<void(Findings&)>& body) {
-        const QString report = scratch.filePath("findings.txt");
-        const int status = runInChild(
-            [&] {
-                setParallelThreads(1);
-                holdFreeHeap();
-                Findings findings;
-                if (!limitAddressSpace(budget)) {
-                    findings.problems << "the limit could not be set";
-                } else {
-                    body(findings);
-                }
-                liftChildLimits();
-                writeBytes(report, findings.problems.join('\n').toUtf8());
-                return findings.problems.isEmpty() ? 0 : 1;
-            },
-            ChildLimits{});
-        EXPECT_EQ(status, 0) << QString::fromUtf8(readBytes(report)).toStdString();
+    static void inChild(long long budget, const std::function<void(Findings&)>& body) {
+        const QString found = checkInChild(ChildLimits{}, [&](Findings& f) {
+            setParallelThreads(1);
+            if (limitAddressSpaceFromNow(budget))
+                body(f);
+            else
+                f.check(false, "the limit could not be set");
+        });
+        EXPECT_TRUE(found.isEmpty()) << found.toStdString();
     }
-
-    static bool limitAddressSpace(long long budget);
-
-    // The heap the parent freed would serve allocations without new address
-    // space, beyond any budget: it is taken up first, in blocks the heap
-    // serves itself, and large blocks get fresh address space from then on.
-    static void holdFreeHeap() {
-        static std::vector<void*> held;
-        mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-        for (size_t free = mallinfo2().fordblks; free > 64 * 1024; free -= 64 * 1024)
-            held.push_back(std::malloc(64 * 1024 - 64));
-    }
-
-    QTemporaryDir scratch;
 };
-
-bool MemoryLimitTest::limitAddressSpace(long long budget) {
-    const long long mapped = procStatusBytes("VmSize");
-    rlimit r{};
-    if (mapped <= 0 || getrlimit(RLIMIT_AS, &r) != 0) return false;
-    r.rlim_cur = static_cast<rlim_t>(mapped + budget);
-    return setrlimit(RLIMIT_AS, &r) == 0;
-}
 
 // Without room for another thread's stack the bands run on the threads
 // there are: the same result, where the lost thread used to end the program.
@@ -194,20 +137,20 @@ TEST_F(MemoryLimitTest, CalcEvOfASetThatDoesNotFitLeavesNothingLoaded) {
         HistoryReporter rep;
         f.check(calcularEV(bigRef, bigRaws, kMedian, set, rep) == -1, "the big set loaded");
         f.check(rep.reportedOutOfMemory("CargarGflBitmap") || rep.reportedOutOfMemory("CargarTIFFs"),
-                "no out-of-memory report: " + rep.history.join(" | "));
+                "no out-of-memory report: " + rep.all());
         f.check(!set.TIFFsCargados && !set.usable(), "the set is marked loaded");
         for (const GflBitmap& image : set.ImagenesTIFF)
             f.check(image.empty() && image.pixels.capacity() == 0, "an image kept its pixels");
 
         HistoryReporter fits;
         f.check(calcularEV(smallRef, smallRaws, kMedian, set, fits) == 1 && fits.boxes.empty(),
-                "a set that fits did not load after: " + fits.history.join(" | "));
+                "a set that fits did not load after: " + fits.all());
         f.check(set.usable() && set.AnchoImagen == 500, "the small set is not usable");
 
         liftChildLimits();
         HistoryReporter lifted;
         f.check(calcularEV(bigRef, bigRaws, kMedian, set, lifted) == 1 && set.usable(),
-                "the big set did not load without the limit: " + lifted.history.join(" | "));
+                "the big set did not load without the limit: " + lifted.all());
     });
 }
 
@@ -233,20 +176,20 @@ TEST_F(MemoryLimitTest, BlendPlanesThatDoNotFitEndInTheOutOfMemoryReport) {
         HistoryReporter rep;
         f.check(FusionarImagenes(ref, s, set, rep) == -1, "the blend reported success");
         f.check(rep.history.contains("Blending images..."), "the blend stopped before its planes: " +
-                                                                 rep.history.join(" | "));
+                                                                 rep.all());
         f.check(rep.reportedOutOfMemory("FusionarImagenes"),
-                "no out-of-memory report: " + rep.history.join(" | "));
+                "no out-of-memory report: " + rep.all());
         f.check(QDir(folder).entryList({"OD_*"}, QDir::Files).isEmpty(), "an output was written");
         f.check(set.usable(), "the set was lost");
 
         HistoryReporter map;
         f.check(!GenerarMapa(ref, MapSettings{}, set, map).isEmpty(),
-                "Build map failed after: " + map.history.join(" | "));
+                "Build map failed after: " + map.all());
 
         liftChildLimits();
         HistoryReporter lifted;
         f.check(FusionarImagenes(ref, s, set, lifted) == 1 && lifted.boxes.empty(),
-                "the blend failed without the limit: " + lifted.history.join(" | "));
+                "the blend failed without the limit: " + lifted.all());
         f.check(QDir(folder).entryList({"OD_*.tif"}, QDir::Files).size() == 1, "no output file");
     });
 }
