@@ -209,7 +209,10 @@ Format readFormat(TIFF* tif, const QString& path) {
     }
     // Nor may a small file claim a huge image: each of these codecs turns one
     // stored byte into at most so many decoded bytes, and every pixel needs at
-    // least one sample. Other codecs have no such bound and are not checked.
+    // least one sample. Blocks may point at the same bytes, but a file holds
+    // no more than its own size. Other codecs have no such bound and are not
+    // checked.
+    encoded = std::min(encoded, fileSize);
     const uint64_t ratio = maxDecodedPerStoredByte(compression);
     const uint64_t leastDecoded = static_cast<uint64_t>(f.width) * f.height * (f.bits / 8);
     if (ratio != 0 && leastDecoded > encoded * ratio)
