@@ -9,9 +9,9 @@
 #include "support/tiff_io.h"
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <QDir>
 #include <QFile>
-#include <malloc.h>
 #include <stdexcept>
 
 namespace {
@@ -28,9 +28,10 @@ const QString& memoryBenchMap() {
 }
 
 void clearOutputs(const QString& folder) {
-    for (const QString& f : QDir(folder).entryList(
-             {QStringLiteral("OD*.tif"), QStringLiteral("His_*.gif"), QStringLiteral("BWTest_*.gif")},
-             QDir::Files))
+    for (const QString& f :
+         QDir(folder).entryList({QStringLiteral("OD*.tif"), QStringLiteral("His_*.gif"),
+                                 QStringLiteral("BWTest_*.gif")},
+                                QDir::Files))
         QFile::remove(folder + f);
 }
 

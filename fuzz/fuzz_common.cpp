@@ -3,23 +3,25 @@
 
 #include "support/tiff_io.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 QString scratchPath() {
-    const QString folder = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
-                                                                      : QDir::tempPath();
+    const QString folder =
+        QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
     return folder + QStringLiteral("/orrindale-fuzz-") + QString::number(getpid());
 }
 
-void removeScratch() { QFile::remove(scratchPath()); }
+void removeScratch() {
+    QFile::remove(scratchPath());
+}
 
 }  // namespace
 

@@ -1,8 +1,8 @@
 // Writes the fuzzers' seed corpora from the tests' synthetic images: TIFFs in
 // every layout the reader takes, pictures as the program writes them, and
 // blending maps, grey and RGB. Usage: orrindale_fuzz_seeds FOLDER
-#include "support/gif_writer.h"
 #include "support/gfl_bitmap.h"
+#include "support/gif_writer.h"
 #include "support/png_writer.h"
 #include "support/tiff_io.h"
 #include "support/tiff_tags.h"
@@ -10,8 +10,8 @@
 
 #include <tiffio.h>
 
-#include <QDir>
 #include <QCoreApplication>
+#include <QDir>
 #include <QImage>
 #include <cstdio>
 #include <stdexcept>
@@ -67,7 +67,8 @@ void tiffSeeds(const QString& folder) {
     };
     const GflBitmap image = scene(kWidth, kHeight);
     for (const Layout& l : layouts)
-        writeTestTiff(folder + QString::fromLatin1(l.name) + QStringLiteral(".tif"), image, l.layout);
+        writeTestTiff(folder + QString::fromLatin1(l.name) + QStringLiteral(".tif"), image,
+                      l.layout);
     // As dcraw writes them, whole and cut short while it is still writing.
     const QByteArray dcraw = headerFirstTiff(randomBitmap(kWidth, kHeight, 1));
     writeBytes(folder + QStringLiteral("dcraw.tif"), dcraw);
@@ -115,9 +116,11 @@ void pictureSeeds(const QString& folder) {
     writePng(grey, folder + QStringLiteral("grey.png"));
     writePng(colour, folder + QStringLiteral("rgb.png"));
     writePng(colour.convertToFormat(QImage::Format_ARGB32), folder + QStringLiteral("argb.png"));
-    writePng(colour.convertToFormat(QImage::Format_Indexed8), folder + QStringLiteral("indexed.png"));
+    writePng(colour.convertToFormat(QImage::Format_Indexed8),
+             folder + QStringLiteral("indexed.png"));
     writePng(colour.convertToFormat(QImage::Format_RGBX64), folder + QStringLiteral("rgb16.png"));
-    writePng(grey.convertToFormat(QImage::Format_Grayscale16), folder + QStringLiteral("grey16.png"));
+    writePng(grey.convertToFormat(QImage::Format_Grayscale16),
+             folder + QStringLiteral("grey16.png"));
     writePng(grey.convertToFormat(QImage::Format_Mono), folder + QStringLiteral("mono.png"));
     writeGif(grey, folder + QStringLiteral("grey.gif"));
     writeGif(colour.convertToFormat(QImage::Format_RGB32), folder + QStringLiteral("rgb.gif"));
@@ -131,8 +134,10 @@ void mapSeeds(const QString& folder) {
     const QImage colour = progressiveMap(grey);
     writePng(grey, folder + QStringLiteral("Map_grey.png"), kPngQualityFast);
     writePng(colour, folder + QStringLiteral("Map_rgb_PB.png"), kPngQualityFast);
-    writePng(colour.convertToFormat(QImage::Format_Indexed8), folder + QStringLiteral("Map_indexed.png"));
-    writePng(grey.convertToFormat(QImage::Format_Grayscale16), folder + QStringLiteral("Map_grey16.png"));
+    writePng(colour.convertToFormat(QImage::Format_Indexed8),
+             folder + QStringLiteral("Map_indexed.png"));
+    writePng(grey.convertToFormat(QImage::Format_Grayscale16),
+             folder + QStringLiteral("Map_grey16.png"));
     writeGif(grey, folder + QStringLiteral("Map_grey.gif"));
     // TIFF maps: 8-bit grey and 16-bit RGB, as another program may save one.
     GflBitmap wide;

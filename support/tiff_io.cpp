@@ -196,23 +196,25 @@ Format readFormat(TIFF* tif, const QString& path) {
     // buffer is allocated, so a truncated or forged header costs nothing.
     const auto fileSize = static_cast<uint64_t>(QFileInfo(path).size());
     const uint32_t count = dataBlockCount(tif);
-    uint64_t encoded = 0;  // bytes of data blocks that lie inside the file
+    // Bytes of data blocks inside the file. Blocks may point at the same
+    // bytes, but a file holds no more than its own size.
+    uint64_t encoded = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t offset = TIFFGetStrileOffset(tif, i);
         const uint64_t bytes = TIFFGetStrileByteCount(tif, i);
-        if (compression == COMPRESSION_NONE && offset + bytes > fileSize)
+        // Compared without adding: a forged offset near 2^64 must not wrap.
+        const bool inside = offset <= fileSize && bytes <= fileSize - offset;
+        if (compression == COMPRESSION_NONE && !inside)
             throw TiffError(QStringLiteral("File is truncated: data block %1 of %2 lies "
                                            "beyond the end of the file")
                                 .arg(i + 1)
                                 .arg(count));
-        if (offset < fileSize) encoded += std::min(bytes, fileSize - offset);
+        if (offset < fileSize)
+            encoded = std::min(fileSize, encoded + std::min(bytes, fileSize - offset));
     }
     // Nor may a small file claim a huge image: each of these codecs turns one
     // stored byte into at most so many decoded bytes, and every pixel needs at
-    // least one sample. Blocks may point at the same bytes, but a file holds
-    // no more than its own size. Other codecs have no such bound and are not
-    // checked.
-    encoded = std::min(encoded, fileSize);
+    // least one sample. Other codecs have no such bound and are not checked.
     const uint64_t ratio = maxDecodedPerStoredByte(compression);
     const uint64_t leastDecoded = static_cast<uint64_t>(f.width) * f.height * (f.bits / 8);
     if (ratio != 0 && leastDecoded > encoded * ratio)
@@ -756,7 +758,7 @@ bool tiffFileIsComplete(const QString& path) {
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t offset = TIFFGetStrileOffset(tif.get(), i);
         const uint64_t bytes = TIFFGetStrileByteCount(tif.get(), i);
-        if (offset == 0 || bytes == 0 || offset + bytes > fileSize) return false;
+        if (offset == 0 || bytes == 0 || offset > fileSize || bytes > fileSize - offset) return false;
     }
     return true;
 }

@@ -5,11 +5,11 @@
 #include "tests/common/exposure_sets.h"
 #include "tests/common/process_usage.h"
 
+#include <malloc.h>
 #include <QDir>
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
-#include <malloc.h>
 
 namespace {
 
@@ -56,16 +56,20 @@ class DayOfUseTest : public WindowTest {
     // did not end as it should.
     ::testing::AssertionResult round() {
         frmMain& w = *window;
-        const std::pair<QPushButton*, const char*> steps[] = {
-            {w.cmdEV, "Calc EV"}, {w.cmdBuildMap, "Build map"}, {w.cmdBlend, "Colour"},
-            {w.cmdBlendBW, "B&W"}, {w.cmdTestBW, "T"}};
+        const std::pair<QPushButton*, const char*> steps[] = {{w.cmdEV, "Calc EV"},
+                                                              {w.cmdBuildMap, "Build map"},
+                                                              {w.cmdBlend, "Colour"},
+                                                              {w.cmdBlendBW, "B&W"},
+                                                              {w.cmdTestBW, "T"}};
         for (const auto& [button, name] : steps) {
-            if (!button->isEnabled()) return ::testing::AssertionFailure() << name << " is disabled";
+            if (!button->isEnabled())
+                return ::testing::AssertionFailure() << name << " is disabled";
             button->click();
             if (!boxes.empty())
                 return ::testing::AssertionFailure() << name << ": " << boxes[0].text.toStdString();
             if (logLines().value(logLines().size() - 1) != "DONE")
-                return ::testing::AssertionFailure() << name << ": " << w.statusText().toStdString();
+                return ::testing::AssertionFailure()
+                       << name << ": " << w.statusText().toStdString();
         }
         return ::testing::AssertionSuccess();
     }
@@ -78,19 +82,23 @@ class DayOfUseTest : public WindowTest {
             "^(IMG_\\d\\.tiff|His_\\d{6}\\.gif|Map_\\d{6}\\.png|Map_\\d{6}_PB\\.png|"
             "OD_(BW_)?\\d{6}_.*\\.tif|BWTest_\\d{6}\\.gif)$");
         QStringList written;
-        for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        for (const QString& name :
+             QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
             if (!output.match(name).hasMatch())
-                return ::testing::AssertionFailure() << "left in the set's folder: " << name.toStdString();
+                return ::testing::AssertionFailure()
+                       << "left in the set's folder: " << name.toStdString();
             if (!name.startsWith("IMG_")) written << name;
         }
         if (written.size() < 6)
-            return ::testing::AssertionFailure() << "missing outputs: " << written.join(" ").toStdString();
+            return ::testing::AssertionFailure()
+                   << "missing outputs: " << written.join(" ").toStdString();
         for (const QString& name : written) QFile::remove(folder + name);
-        const QStringList temporary = QDir(tmp.path()).entryList(
-            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        const QStringList temporary =
+            QDir(tmp.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         if (!temporary.isEmpty())
-            return ::testing::AssertionFailure() << "left in the temporary folder: "
-                                                 << temporary.join(" ").toStdString();
+            return ::testing::AssertionFailure()
+                   << "left in the temporary folder: " << temporary.join(" ").toStdString();
         return ::testing::AssertionSuccess();
     }
 

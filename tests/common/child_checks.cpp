@@ -4,12 +4,12 @@
 
 #include "tests/common/process_usage.h"
 
+#include <malloc.h>
+#include <sys/resource.h>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cstdlib>
-#include <malloc.h>
-#include <sys/resource.h>
 #include <vector>
 
 QString checkInChild(const ChildLimits& limits, const std::function<void(Findings&)>& body) {
@@ -27,7 +27,8 @@ QString checkInChild(const ChildLimits& limits, const std::function<void(Finding
         },
         limits);
     QFile in(report);
-    const QString found = in.open(QIODevice::ReadOnly) ? QString::fromUtf8(in.readAll()) : QString();
+    const QString found =
+        in.open(QIODevice::ReadOnly) ? QString::fromUtf8(in.readAll()) : QString();
     if (status == 0) return {};
     if (status == 1 && !found.isEmpty()) return found;
     return QStringLiteral("the child ended with status %1").arg(status);

@@ -25,7 +25,7 @@ QString checkInChild(const ChildLimits& limits, const std::function<void(Finding
 // Keeps every status line, also those a restarted log drops, so that what a
 // procedure said before its failure can be read back.
 class HistoryReporter : public RecordingReporter {
-public:
+  public:
     void EscribirEstado(const QString& text, bool append) override {
         history << text;
         RecordingReporter::EscribirEstado(text, append);

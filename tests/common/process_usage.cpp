@@ -21,7 +21,8 @@ long long procStatusBytes(const char* field) {
 int openDescriptors() {
     const QDir fds(QStringLiteral("/proc/self/fd"));
     if (!fds.exists()) return -1;
-    return static_cast<int>(fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
+    return static_cast<int>(
+        fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
 }
 
 long long peakResidentGrowth(const std::function<void()>& work) {

@@ -119,7 +119,8 @@ TEST_F(FailedWriteTest, BuildMapKeepsTheOlderMapAndReportsTheFailure) {
         HistoryReporter rep;
         f.check(build(rep).isEmpty(), "the build reported success");
         const QString name = rep.find("Saving PNG map as (Map_\\d{6}\\.png)");
-        f.check(older.count(folder + name) == 1, "the save was not tried under an older name: " + name);
+        f.check(older.count(folder + name) == 1,
+                "the save was not tried under an older name: " + name);
         f.check(rep.boxes.size() == 1 && rep.boxesMentioning("module GenerarMapa ") == 1,
                 "not one unexpected-error report naming GenerarMapa");
         f.check(rep.logLines() == QStringList{"An unexpected error occurred"}, "log: " + rep.log);
@@ -135,8 +136,11 @@ TEST_F(FailedWriteTest, BuildMapKeepsTheOlderMapAndReportsTheFailure) {
 }
 
 TEST_F(FailedWriteTest, CalcEvKeepsTheOlderHistogramAndReportsTheFailure) {
-    auto measure = [&](HistoryReporter& rep) { return CalcularExpRelativas(ref(), kMedian, set, rep); };
-    const qint64 whole = wholeSize([&](HistoryReporter& rep) { measure(rep); }, "^His_\\d{6}\\.gif$");
+    auto measure = [&](HistoryReporter& rep) {
+        return CalcularExpRelativas(ref(), kMedian, set, rep);
+    };
+    const qint64 whole =
+        wholeSize([&](HistoryReporter& rep) { measure(rep); }, "^His_\\d{6}\\.gif$");
     ASSERT_GT(whole, 64);
     writeOlderFiles([](const QString& t) { return "His_" + t + ".gif"; });
     const QStringList before = entries();
@@ -144,7 +148,8 @@ TEST_F(FailedWriteTest, CalcEvKeepsTheOlderHistogramAndReportsTheFailure) {
         HistoryReporter rep;
         f.check(measure(rep) == -1, "the measurement reported success");
         const QString name = rep.find("Saving exposure histogram as (His_\\d{6}\\.gif)");
-        f.check(older.count(folder + name) == 1, "the save was not tried under an older name: " + name);
+        f.check(older.count(folder + name) == 1,
+                "the save was not tried under an older name: " + name);
         f.check(rep.boxes.size() == 1 && rep.boxesMentioning("module CalcularExpRelativas ") == 1,
                 "not one unexpected-error report naming CalcularExpRelativas");
         f.check(rep.logLines() == QStringList{"An unexpected error occurred"}, "log: " + rep.log);
@@ -156,7 +161,8 @@ TEST_F(FailedWriteTest, CalcEvKeepsTheOlderHistogramAndReportsTheFailure) {
         HistoryReporter again;
         f.check(measure(again) == 1 && again.boxes.empty(), "the second run failed: " + again.log);
         const QString written = again.find("Saving exposure histogram as (His_\\d{6}\\.gif)");
-        f.check(QImage(folder + written).size() == QSize(1024, 256), "the second histogram is not whole");
+        f.check(QImage(folder + written).size() == QSize(1024, 256),
+                "the second histogram is not whole");
     });
 }
 
@@ -164,7 +170,8 @@ TEST_F(FailedWriteTest, ContactSheetKeepsTheOlderSheetAndReportsTheFailure) {
     const QString mapFile = mapPath();
     ASSERT_FALSE(mapFile.isEmpty());
     auto sheet = [&](HistoryReporter& rep) { return TestImagenesBN(ref(), mapFile, set, rep); };
-    const qint64 whole = wholeSize([&](HistoryReporter& rep) { sheet(rep); }, "^BWTest_\\d{6}\\.gif$");
+    const qint64 whole =
+        wholeSize([&](HistoryReporter& rep) { sheet(rep); }, "^BWTest_\\d{6}\\.gif$");
     ASSERT_GT(whole, 64);
     writeOlderFiles([](const QString& t) { return "BWTest_" + t + ".gif"; });
     const QStringList before = entries();
@@ -172,7 +179,8 @@ TEST_F(FailedWriteTest, ContactSheetKeepsTheOlderSheetAndReportsTheFailure) {
         HistoryReporter rep;
         f.check(sheet(rep) == -1, "the contact sheet reported success");
         const QString name = rep.find("Saving B&W samples as (BWTest_\\d{6}\\.gif)");
-        f.check(older.count(folder + name) == 1, "the save was not tried under an older name: " + name);
+        f.check(older.count(folder + name) == 1,
+                "the save was not tried under an older name: " + name);
         f.check(rep.boxes.size() == 1 && rep.boxesMentioning("module TestImagenesBN ") == 1,
                 "not one unexpected-error report naming TestImagenesBN");
         checkUntouched(f, before);
@@ -208,13 +216,15 @@ TEST_F(FailedWriteTest, BlendKeepsTheOlderProgressiveMapAndStops) {
                 "the progressive map was not saved under its name");
         f.check(rep.boxes.size() == 1 && rep.boxesMentioning("module FusionarImagenes ") == 1,
                 "not one unexpected-error report naming FusionarImagenes");
-        f.check(rep.find("^(Blending images...)$").isEmpty(), "the blend went on after the failure");
+        f.check(rep.find("^(Blending images...)$").isEmpty(),
+                "the blend went on after the failure");
         checkUntouched(f, before);
 
         liftChildLimits();
         HistoryReporter again;
         f.check(blend(again) == 1 && again.boxes.empty(), "the second blend failed: " + again.log);
-        f.check(QImage(folder + pb).size() == QSize(64, 48), "the second progressive map is not whole");
+        f.check(QImage(folder + pb).size() == QSize(64, 48),
+                "the second progressive map is not whole");
     });
 }
 
@@ -235,7 +245,8 @@ TEST_F(FailedWriteTest, BlendOutputsKeepTheOlderFilesAndTheStageGoesOn) {
     ASSERT_GT(whole / 2, progressive);
     const float g = inverseGamma(s.gamma);
     for (const char* suffix : {"_0EV.tif", "_+2EV.tif"})
-        writeOlderFiles([&](const QString& t) { return outputBaseName(false, t, s.perfil, g) + suffix; });
+        writeOlderFiles(
+            [&](const QString& t) { return outputBaseName(false, t, s.perfil, g) + suffix; });
     const QStringList before = entries();
     inChild(whole / 2, [&](Findings& f) {
         HistoryReporter rep;
@@ -246,20 +257,24 @@ TEST_F(FailedWriteTest, BlendOutputsKeepTheOlderFilesAndTheStageGoesOn) {
                 "not one save failure per bracket");
         f.check(rep.beeps == 1, "the finished stage did not beep");
         const QString first = rep.find("Saving image as (OD_.*_0EV\\.tif)");
-        f.check(older.count(folder + first) == 1, "the save was not tried under an older name: " + first);
+        f.check(older.count(folder + first) == 1,
+                "the save was not tried under an older name: " + first);
         checkUntouched(f, before);
 
         liftChildLimits();
         HistoryReporter again;
         f.check(blend(again) == 1 && again.boxes.empty(), "the second blend failed: " + again.log);
-        for (const char* pattern : {"Saving image as (OD_.*_0EV\\.tif)", "Saving image as (OD_.*_\\+2EV\\.tif)"}) {
+        for (const char* pattern :
+             {"Saving image as (OD_.*_0EV\\.tif)", "Saving image as (OD_.*_\\+2EV\\.tif)"}) {
             GflBitmap out;
             RecordingReporter quiet;
             const QString name = again.find(pattern);
-            f.check(!CargarGflBitmap(folder + name, out, quiet) && out.width == 64 && out.height == 48,
-                    "an output of the second blend is not whole: " + name);
+            f.check(
+                !CargarGflBitmap(folder + name, out, quiet) && out.width == 64 && out.height == 48,
+                "an output of the second blend is not whole: " + name);
         }
-        f.check(entries().filter(QRegularExpression("\\.part$")).isEmpty(), "a .part file was left");
+        f.check(entries().filter(QRegularExpression("\\.part$")).isEmpty(),
+                "a .part file was left");
     });
 }
 

@@ -35,7 +35,8 @@ const std::map<QString, QString>& expectedFailures() {
     static const std::map<QString, QString> expected{
         // 594 bytes whose 64960 tiles all point into the header, claiming
         // 29696 x 559 pixels: refused before its 100 MB buffer.
-        {QStringLiteral("shared-tiles-claim-16mpx.tif"), QStringLiteral("too few for a 29696 x 559 image")},
+        {QStringLiteral("shared-tiles-claim-16mpx.tif"),
+         QStringLiteral("too few for a 29696 x 559 image")},
     };
     return expected;
 }
@@ -63,7 +64,8 @@ TEST(FuzzRegressionTest, TiffReaderInputs) {
         const auto known = expectedFailures().find(QFileInfo(file).fileName());
         if (known != expectedFailures().end()) {
             ASSERT_EQ(rep.boxes.size(), 1u);
-            EXPECT_TRUE(rep.boxes[0].text.contains(known->second)) << rep.boxes[0].text.toStdString();
+            EXPECT_TRUE(rep.boxes[0].text.contains(known->second))
+                << rep.boxes[0].text.toStdString();
             EXPECT_TRUE(image.empty());
         }
     }

@@ -116,11 +116,13 @@ TEST_F(MemoryLimitTest, PicturesThatCannotBeAllocatedFailAsOutOfMemory) {
                 "convertedImage");
         f.check(number([] { ObjetoImagen().Crear(3000, 2000, 0xFFFFFF); }) == kErrOutOfMemory,
                 "ObjetoImagen::Crear");
-        f.check(number([&] { ObjetoImagen().Cargar(map); }) == kErrOutOfMemory, "ObjetoImagen::Cargar");
+        f.check(number([&] { ObjetoImagen().Cargar(map); }) == kErrOutOfMemory,
+                "ObjetoImagen::Cargar");
         f.check(number([&] { loadMapLevels(map, QSize(3000, 2000), true); }) == kErrOutOfMemory,
                 "loadMapLevels");
         // Small pictures still work under the same limit.
-        f.check(number([] { allocatedImage(300, 200, QImage::Format_RGB32); }) == 0, "a small picture");
+        f.check(number([] { allocatedImage(300, 200, QImage::Format_RGB32); }) == 0,
+                "a small picture");
     });
 }
 
@@ -136,8 +138,9 @@ TEST_F(MemoryLimitTest, CalcEvOfASetThatDoesNotFitLeavesNothingLoaded) {
         ImageSet set;
         HistoryReporter rep;
         f.check(calcularEV(bigRef, bigRaws, kMedian, set, rep) == -1, "the big set loaded");
-        f.check(rep.reportedOutOfMemory("CargarGflBitmap") || rep.reportedOutOfMemory("CargarTIFFs"),
-                "no out-of-memory report: " + rep.all());
+        f.check(
+            rep.reportedOutOfMemory("CargarGflBitmap") || rep.reportedOutOfMemory("CargarTIFFs"),
+            "no out-of-memory report: " + rep.all());
         f.check(!set.TIFFsCargados && !set.usable(), "the set is marked loaded");
         for (const GflBitmap& image : set.ImagenesTIFF)
             f.check(image.empty() && image.pixels.capacity() == 0, "an image kept its pixels");
@@ -175,8 +178,8 @@ TEST_F(MemoryLimitTest, BlendPlanesThatDoNotFitEndInTheOutOfMemoryReport) {
     inChild(16 * pixels, [&](Findings& f) {
         HistoryReporter rep;
         f.check(FusionarImagenes(ref, s, set, rep) == -1, "the blend reported success");
-        f.check(rep.history.contains("Blending images..."), "the blend stopped before its planes: " +
-                                                                 rep.all());
+        f.check(rep.history.contains("Blending images..."),
+                "the blend stopped before its planes: " + rep.all());
         f.check(rep.reportedOutOfMemory("FusionarImagenes"),
                 "no out-of-memory report: " + rep.all());
         f.check(QDir(folder).entryList({"OD_*"}, QDir::Files).isEmpty(), "an output was written");

@@ -8,9 +8,9 @@
 
 #include <tiffio.h>
 
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -82,7 +82,8 @@ TEST_F(TiffForgedTest, WellCompressedFlatImagesStillRead) {
     flat.width = 512;
     flat.height = 512;
     flat.pixels.assign(flat.sampleCount(), 0);
-    for (const uint16_t compression : {COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS}) {
+    for (const uint16_t compression :
+         {COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS}) {
         SCOPED_TRACE(compression);
         TiffLayout layout{16, 3, compression};
         layout.rowsPerStrip = 512;
