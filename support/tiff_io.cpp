@@ -213,16 +213,22 @@ Format readFormat(TIFF* tif, const QString& path) {
             encoded = std::min(fileSize, encoded + std::min(bytes, fileSize - offset));
     }
     // Nor may a small file claim a huge image: each of these codecs turns one
-    // stored byte into at most so many decoded bytes, and every pixel needs at
-    // least one sample. Other codecs have no such bound and are not checked.
+    // stored byte into at most so many decoded bytes, and the image decodes to
+    // every sample of every pixel. A tile is decoded whole into a buffer of its
+    // own, and is stored in the file too. Other codecs have no such bound and
+    // are not checked.
     const uint64_t ratio = maxDecodedPerStoredByte(compression);
-    const uint64_t leastDecoded = static_cast<uint64_t>(f.width) * f.height * (f.bits / 8);
-    if (ratio != 0 && leastDecoded > encoded * ratio)
+    const uint64_t decoded = static_cast<uint64_t>(f.width) * f.height * f.samples * (f.bits / 8);
+    if (ratio != 0 && decoded > encoded * ratio)
         throw TiffError(QStringLiteral("File is truncated: its data blocks hold %1 bytes, too "
                                        "few for a %2 x %3 image")
                             .arg(encoded)
                             .arg(f.width)
                             .arg(f.height));
+    if (ratio != 0 && TIFFIsTiled(tif) && TIFFTileSize64(tif) > fileSize * ratio)
+        throw TiffError(
+            QStringLiteral("File is truncated: a tile of %1 bytes cannot be stored in it")
+                .arg(TIFFTileSize64(tif)));
     return f;
 }
 
@@ -308,7 +314,13 @@ void readStrips(TIFF* tif, const Format& f, GflBitmap& out, const Messages& mess
         }
         return;
     }
-    std::vector<uint8_t> line(static_cast<size_t>(TIFFScanlineSize(tif)));
+    // A row must hold what convertRun reads from it.
+    const uint64_t rowBytes =
+        static_cast<uint64_t>(f.width) * (separate ? 1 : f.samples) * (f.bits / 8);
+    const tmsize_t lineSize = TIFFScanlineSize(tif);
+    if (lineSize <= 0 || static_cast<uint64_t>(lineSize) < rowBytes)
+        fail(messages, QStringLiteral("Bad row size"));
+    std::vector<uint8_t> line(static_cast<size_t>(lineSize));
     const uint16_t planes = separate ? (f.layout == Layout::Rgb ? 3 : 1) : 1;
     for (uint16_t p = 0; p < planes; ++p)
         for (uint32_t y = 0; y < f.height; ++y) {
@@ -326,7 +338,12 @@ void readTiles(TIFF* tif, const Format& f, GflBitmap& out, const Messages& messa
     const bool separate = f.planar == PLANARCONFIG_SEPARATE && f.samples > 1;
     const uint16_t planes = separate ? (f.layout == Layout::Rgb ? 3 : 1) : 1;
     const size_t bytesPerPixel = static_cast<size_t>(separate ? 1 : f.samples) * (f.bits / 8);
-    std::vector<uint8_t> tile(static_cast<size_t>(TIFFTileSize(tif)));
+    // A tile must hold what convertRun reads from it.
+    const tmsize_t tileSize = TIFFTileSize(tif);
+    if (tileSize <= 0 || static_cast<uint64_t>(tileSize) <
+                             static_cast<uint64_t>(tileWidth) * tileHeight * bytesPerPixel)
+        fail(messages, QStringLiteral("Bad tile size"));
+    std::vector<uint8_t> tile(static_cast<size_t>(tileSize));
     for (uint16_t p = 0; p < planes; ++p)
         for (uint32_t ty = 0; ty < f.height; ty += tileHeight)
             for (uint32_t tx = 0; tx < f.width; tx += tileWidth) {
@@ -334,10 +351,11 @@ void readTiles(TIFF* tif, const Format& f, GflBitmap& out, const Messages& messa
                     fail(messages, QStringLiteral("Read error on tile at %1, %2").arg(tx).arg(ty));
                 const uint32_t cols = std::min(tileWidth, f.width - tx);
                 const uint32_t rows = std::min(tileHeight, f.height - ty);
-                for (uint32_t r = 0; r < rows; ++r)
-                    convertRun(tile.data() + r * tileWidth * bytesPerPixel, cols, f,
-                               separate ? p : -1,
+                for (uint32_t r = 0; r < rows; ++r) {
+                    const size_t at = static_cast<size_t>(r) * tileWidth * bytesPerPixel;
+                    convertRun(tile.data() + at, cols, f, separate ? p : -1,
                                out.row(static_cast<int32_t>(ty + r)) + static_cast<size_t>(tx) * 3);
+                }
             }
 }
 

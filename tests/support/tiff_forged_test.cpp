@@ -123,6 +123,44 @@ TEST_F(TiffForgedTest, ATileBeyondTheEndIsFoundTruncated) {
     EXPECT_TRUE(tiffFileIsComplete(path("tiled.tif")));
 }
 
+// Sets the value of a one-value SHORT or LONG tag of the first directory of
+// a little-endian TIFF held in `bytes`; false when the tag is not there.
+bool patchTag(QByteArray& bytes, uint16_t tag, uint32_t value) {
+    auto u16 = [&](qsizetype at) {
+        return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) |
+                                     (static_cast<uint8_t>(bytes[at + 1]) << 8));
+    };
+    const qsizetype ifd = u16(4) | (static_cast<qsizetype>(u16(6)) << 16);
+    for (int i = 0; i < u16(ifd); ++i) {
+        const qsizetype entry = ifd + 2 + 12 * i;
+        if (u16(entry) != tag) continue;
+        const int width = u16(entry + 2) == 3 ? 2 : 4;
+        for (int k = 0; k < width; ++k)
+            bytes[entry + 8 + k] = static_cast<char>((value >> (8 * k)) & 255);
+        return true;
+    }
+    return false;
+}
+
+// Tiles far larger than the image and the file: the image itself is small
+// enough, but each tile would be decoded into a buffer of 4 GB.
+TEST_F(TiffForgedTest, ATileLargerThanTheFileCouldHoldIsRefused) {
+    writeTestTiff(path("small.tif"), randomBitmap(16, 16, 5), {8, 1, COMPRESSION_NONE, true});
+    ASSERT_EQ(readFailure(path("small.tif")), QString());
+    QByteArray bytes = readBytes(path("small.tif"));
+    ASSERT_TRUE(patchTag(bytes, TIFFTAG_TILEWIDTH, 65520));
+    ASSERT_TRUE(patchTag(bytes, TIFFTAG_TILELENGTH, 65520));
+    writeBytes(path("huge_tiles.tif"), bytes);
+    QString message;
+    const long long growth =
+        peakResidentGrowth([&] { message = readFailure(path("huge_tiles.tif")); });
+    EXPECT_TRUE(message.contains("a tile of 4292870400 bytes cannot be stored"))
+        << message.toStdString();
+    if (growth >= 0) {
+        EXPECT_LT(growth, 64LL << 20);
+    }
+}
+
 // A compression this libtiff cannot decode is refused by name, before any
 // pixel memory is taken.
 TEST_F(TiffForgedTest, AnUnknownCompressionIsRefusedByName) {
