@@ -6,6 +6,7 @@
 #include "blend/blend_internal.h"
 
 #include "support/errors.h"
+#include "support/image_memory.h"
 #include "support/numbers.h"
 #include "support/parallel.h"
 #include "support/paths.h"
@@ -53,8 +54,7 @@ struct Classification {
 
 Classification classify(const MapLevels& map, const std::array<Position, 256>& levels) {
     Classification c;
-    c.progressiveMap = QImage(map.width, map.height, QImage::Format_RGB888);
-    if (c.progressiveMap.isNull()) throw RunError(kErrOutOfMemory, QStringLiteral("Out of memory"));
+    c.progressiveMap = allocatedImage(map.width, map.height, QImage::Format_RGB888);
     const bool grey = map.colours.format() == QImage::Format_Grayscale8;
     std::vector<std::array<uint64_t, 256>> perBand(
         static_cast<size_t>(rowBandCount(map.height, kBandRows)));

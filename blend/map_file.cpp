@@ -4,6 +4,7 @@
 #include "blend/blend.h"
 
 #include "support/errors.h"
+#include "support/image_memory.h"
 #include "support/parallel.h"
 #include "support/tiff_io.h"
 
@@ -25,12 +26,19 @@ void checkExists(const QString& path) {
         throw RunError(kErrFileNotFound, QStringLiteral("File not found: ") + path);
 }
 
-// Qt refuses pictures above 256 MB by default; a 2^28-pixel map takes 1 GiB
-// as RGB32. The limit is process-wide, so it is put back after the read.
+// Qt refuses pictures above 128 MB by default; a 2^28-pixel map takes 1 GiB
+// as RGB32, 2 GiB in the widest format the readers give (16-bit RGBA). The
+// limit is raised to what a map of the expected size takes in that format
+// and no further: a reader may make a picture larger than the size it
+// reported (Qt's GIF reader reports its first frame, then draws the whole
+// canvas), and a few bytes must not buy a gigabyte. It is process-wide, so
+// it is put back after the read.
 class AllocationLimit {
 public:
-    AllocationLimit() : saved_(QImageReader::allocationLimit()) {
-        QImageReader::setAllocationLimit(static_cast<int>(kMaxTiffPixels * 4 / (1024 * 1024)) + 64);
+    explicit AllocationLimit(QSize expected) : saved_(QImageReader::allocationLimit()) {
+        const long long bytes = static_cast<long long>(expected.width()) * expected.height() * 8;
+        const int needed = static_cast<int>(bytes / (1024 * 1024)) + 1;
+        if (saved_ != 0 && needed > saved_) QImageReader::setAllocationLimit(needed);
     }
     ~AllocationLimit() { QImageReader::setAllocationLimit(saved_); }
 
@@ -47,6 +55,13 @@ MapLevels loadMapLevels(const QString& path, QSize expected, bool keepColours) {
         // 16-bit pictures become 8-bit as the picture object shows them.
         GflBitmap deep;
         try {
+            // As for PNG: a map of another size costs no decoding.
+            const QSize size = tiffImageSize(path);
+            if (size != expected) {
+                map.width = size.width();
+                map.height = size.height();
+                return map;
+            }
             readTiffRgb16(path, deep);
         } catch (const TiffError& e) {
             throw RunError(kErrInvalidPicture, e.message());
@@ -56,7 +71,7 @@ MapLevels loadMapLevels(const QString& path, QSize expected, bool keepColours) {
         if (QSize(map.width, map.height) != expected) return map;
         map.red.resize(static_cast<size_t>(deep.width) * deep.height);
         QImage colours;
-        if (keepColours) colours = QImage(deep.width, deep.height, QImage::Format_RGB32);
+        if (keepColours) colours = allocatedImage(deep.width, deep.height, QImage::Format_RGB32);
         auto to8 = [](uint16_t v) { return static_cast<int>(std::lround(255.0 * (v / 65535.0))); };
         for (int y = 0; y < deep.height; ++y) {
             const uint16_t* in = deep.row(y);
@@ -74,21 +89,18 @@ MapLevels loadMapLevels(const QString& path, QSize expected, bool keepColours) {
     // The header first: a map of another size is refused before its pixels
     // take any memory.
     const QSize size = reader.size();
-    if (!size.isValid())
+    if (!size.isValid() || size.isEmpty())
         throw RunError(kErrInvalidPicture, reader.errorString() + QStringLiteral(": ") + path);
     if (size != expected) {
         map.width = size.width();
         map.height = size.height();
         return map;
     }
-    AllocationLimit limit;
+    AllocationLimit limit(expected);
     QImage picture = reader.read();
-    if (picture.isNull())
-        throw RunError(kErrInvalidPicture, reader.errorString() + QStringLiteral(": ") + path);
-    if (picture.format() != QImage::Format_Grayscale8) {
-        picture = picture.convertToFormat(QImage::Format_RGB32);
-        if (picture.isNull()) throw RunError(kErrOutOfMemory, QStringLiteral("Out of memory"));
-    }
+    if (picture.isNull()) throwReadFailure(reader, size, path);
+    if (picture.format() != QImage::Format_Grayscale8)
+        picture = convertedImage(picture, QImage::Format_RGB32);
     map.width = picture.width();
     map.height = picture.height();
     if (QSize(map.width, map.height) != expected) return map;

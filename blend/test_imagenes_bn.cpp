@@ -4,6 +4,7 @@
 
 #include "support/errors.h"
 #include "support/gif_writer.h"
+#include "support/image_memory.h"
 #include "support/numbers.h"
 #include "support/objeto_imagen.h"
 #include "support/parallel.h"
@@ -101,8 +102,7 @@ int TestImagenesBN(const QString& rutaReferencia, const QString& rutaMapa, Image
         });
 
         // Black background; gaps and the tiles with red + blue above 100 % stay black.
-        QImage hoja(11 * dw + 10, 11 * dh + 10, QImage::Format_Grayscale8);
-        if (hoja.isNull()) throw RunError(kErrOutOfMemory, QStringLiteral("Out of memory"));
+        QImage hoja = allocatedImage(11 * dw + 10, 11 * dh + 10, QImage::Format_Grayscale8);
         hoja.fill(0);
         const float gamma = static_cast<float>(1 / 2.2);
         int tiles = 0;

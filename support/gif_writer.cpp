@@ -4,6 +4,7 @@
 
 #include "support/errors.h"
 #include "support/gif_lzw.h"
+#include "support/image_memory.h"
 
 #include <gif_lib.h>
 #include <unistd.h>
@@ -27,6 +28,8 @@ struct MapFree {
 };
 
 [[noreturn]] void gifFailure(int code, const QString& path) {
+    if (code == E_GIF_ERR_NOT_ENOUGH_MEM)
+        throw RunError(kErrOutOfMemory, QStringLiteral("Out of memory"));
     const char* text = GifErrorString(code);
     throw RunError(kErrFileAccess, QString::fromLatin1(text ? text : "GIF error") +
                                        QStringLiteral(": ") + path);
@@ -106,7 +109,7 @@ void writeGif(const QImage& source, const QString& path) {
             for (int x = 0; x < width; ++x) out[x] = static_cast<GifByteType>(slot[line[x]]);
         }
     } else {
-        indexColours(source.convertToFormat(QImage::Format_RGB32), indexes, palette);
+        indexColours(convertedImage(source, QImage::Format_RGB32), indexes, palette);
     }
     // giflib wants a power-of-two palette of at least 2 entries.
     int mapSize = 2;

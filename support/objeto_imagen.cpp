@@ -4,6 +4,7 @@
 
 #include "support/errors.h"
 #include "support/gif_writer.h"
+#include "support/image_memory.h"
 #include "support/parallel.h"
 #include "support/png_writer.h"
 #include "support/tiff_io.h"
@@ -112,17 +113,17 @@ void ObjetoImagen::Cargar(const QString& path) {
         return;
     }
     QImageReader reader(path);
+    const QSize header = reader.size();
     QImage loaded = reader.read();
-    if (loaded.isNull()) throw RunError(kErrInvalidPicture, reader.errorString() + ": " + path);
-    image_ = loaded.convertToFormat(QImage::Format_RGB32);
+    if (loaded.isNull()) throwReadFailure(reader, header, path);
+    image_ = convertedImage(loaded, QImage::Format_RGB32);
     deep_.reset();
 }
 
 void ObjetoImagen::Crear(int width, int height, uint32_t background) {
     if (width <= 0 || height <= 0 || static_cast<long long>(width) * height > kMaxTiffPixels)
         throw RunError(kErrInvalidArgument, QStringLiteral("Invalid picture size"));
-    QImage created(width, height, QImage::Format_RGB32);
-    if (created.isNull()) throw RunError(kErrOutOfMemory, QStringLiteral("Out of memory"));
+    QImage created = allocatedImage(width, height, QImage::Format_RGB32);
     created.fill(toQRgb(background));
     image_ = std::move(created);
     deep_.reset();
@@ -152,7 +153,7 @@ void ObjetoImagen::Redimensionar(int width, int height) {
         }
     }
     const GflBitmap small = resizeAreaAverage(wide, width, height);
-    QImage result(width, height, QImage::Format_RGB32);
+    QImage result = allocatedImage(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y) {
         auto* out = reinterpret_cast<QRgb*>(result.scanLine(y));
         const uint16_t* in = small.row(y);
@@ -172,8 +173,7 @@ void ObjetoImagen::CorregirGamma(double gamma) {
             lut[static_cast<size_t>(v)] =
                 static_cast<uint8_t>(std::lround(255.0 * std::pow(v / 65535.0, 1.0 / gamma)));
         const GflBitmap& src = *deep_;
-        QImage result(src.width, src.height, QImage::Format_RGB32);
-        if (result.isNull()) throw RunError(kErrOutOfMemory, QStringLiteral("Out of memory"));
+        QImage result = allocatedImage(src.width, src.height, QImage::Format_RGB32);
         parallelRows(src.height, 64, [&](const RowBand& band) {
             for (int y = band.begin; y < band.end; ++y) {
                 const uint16_t* in = src.row(y);
@@ -327,5 +327,5 @@ void ObjetoImagen::Guardar(const QString& path) {
                 break;
             }
     }
-    writePng(grey ? image_.convertToFormat(QImage::Format_Grayscale8) : image_, path);
+    writePng(grey ? convertedImage(image_, QImage::Format_Grayscale8) : image_, path);
 }

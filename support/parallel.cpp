@@ -60,7 +60,14 @@ void parallelRows(int rows, int bandRows, const std::function<void(const RowBand
     };
     std::vector<std::thread> workers;
     workers.reserve(static_cast<size_t>(threads - 1));
-    for (int t = 1; t < threads; ++t) workers.emplace_back(work);
+    // With memory short a thread (its stack, its state) may not be had: the
+    // bands then run on the threads there are, as results never depend on how
+    // many, instead of the vector dropping running threads, which would end
+    // the program.
+    try {
+        for (int t = 1; t < threads; ++t) workers.emplace_back(work);
+    } catch (const std::exception&) {
+    }
     work();
     for (auto& w : workers) w.join();
     if (failure) std::rethrow_exception(failure);

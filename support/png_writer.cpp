@@ -137,11 +137,13 @@ void writePng(const QImage& source, const QString& path, int quality) {
         putChunk(file, "IDAT", stream.data() + at, std::min(kIdatBytes, stream.size() - at));
     putChunk(file, "IEND", nullptr, 0);
 
+    // Buffered bytes go out at commit, where a full disk would go unseen;
+    // flushed first, their failure cancels the save.
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         throw RunError(kErrFileAccess, out.errorString() + QStringLiteral(": ") + path);
     if (out.write(reinterpret_cast<const char*>(file.data()), static_cast<qint64>(file.size())) !=
             static_cast<qint64>(file.size()) ||
-        !out.commit())
+        !out.flush() || !out.commit())
         throw RunError(kErrFileAccess, out.errorString() + QStringLiteral(": ") + path);
 }

@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -28,10 +29,14 @@ namespace {
 
 struct Messages {
     QString firstError;
+    // libtiff tells a failed allocation as an error message; malloc has just
+    // set errno then. Such a failure is reported as out of memory.
+    bool memoryShort = false;
 };
 
 int onError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
     auto* messages = static_cast<Messages*>(user);
+    if (errno == ENOMEM) messages->memoryShort = true;
     if (messages->firstError.isEmpty()) {
         char text[1024];
         std::vsnprintf(text, sizeof text, fmt, ap);
@@ -66,10 +71,15 @@ OptionsPtr messageOptions(Messages& messages) {
 
 TiffPtr openTiff(const QString& path, const char* mode, Messages& messages) {
     const OptionsPtr options = messageOptions(messages);
-    return TiffPtr(TIFFOpenExt(QFile::encodeName(path).constData(), mode, options.get()));
+    errno = 0;  // an older ENOMEM must not make a bad file look like a full memory
+    TiffPtr tif(TIFFOpenExt(QFile::encodeName(path).constData(), mode, options.get()));
+    // A file that could not be mapped is read instead; that failure is no error.
+    if (!messages.memoryShort) errno = 0;
+    return tif;
 }
 
 [[noreturn]] void fail(const Messages& messages, const QString& fallback) {
+    if (messages.memoryShort) throw std::bad_alloc();
     throw TiffError(messages.firstError.isEmpty() ? fallback : messages.firstError);
 }
 
@@ -85,6 +95,34 @@ struct Format {
     Layout layout = Layout::Rgb;
     const uint16_t* palette[3] = {nullptr, nullptr, nullptr};
 };
+
+// Strips or tiles (all planes): TIFFNumberOfStrips counts strips by the rows
+// per strip even in a tiled file.
+uint32_t dataBlockCount(TIFF* tif) {
+    return TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+}
+
+// The most decoded bytes one stored byte can give, or 0 when the codec has no
+// such bound worth checking. PackBits: 2 bytes repeat one up to 128 times.
+// LZW: a code of at least 9 bits stands for at most 4096 bytes. Deflate: at
+// most 1032 to 1 (with room to spare). JPEG: at least 2 bits per 8 x 8 block.
+uint64_t maxDecodedPerStoredByte(uint16_t compression) {
+    switch (compression) {
+        case COMPRESSION_NONE:
+            return 1;
+        case COMPRESSION_PACKBITS:
+            return 64;
+        case COMPRESSION_LZW:
+            return 4096;
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE:
+            return 1100;
+        case COMPRESSION_JPEG:
+            return 1024;
+        default:
+            return 0;
+    }
+}
 
 Format readFormat(TIFF* tif, const QString& path) {
     Format f;
@@ -149,20 +187,48 @@ Format readFormat(TIFF* tif, const QString& path) {
                             .arg(f.width)
                             .arg(f.height));
 
+    // A codec this libtiff lacks fails on the first block; refused here, before
+    // the pixel buffer is allocated.
+    if (!TIFFIsCODECConfigured(compression))
+        unsupported(QStringLiteral("compression ") + QString::number(compression));
+
     // Uncompressed data must lie inside the file; checked before the pixel
     // buffer is allocated, so a truncated or forged header costs nothing.
-    if (compression == COMPRESSION_NONE) {
-        const auto fileSize = static_cast<uint64_t>(QFileInfo(path).size());
-        const uint32_t count = TIFFNumberOfStrips(tif);
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint64_t end = TIFFGetStrileOffset(tif, i) + TIFFGetStrileByteCount(tif, i);
-            if (end > fileSize)
-                throw TiffError(QStringLiteral("File is truncated: data block %1 of %2 lies "
-                                               "beyond the end of the file")
-                                    .arg(i + 1)
-                                    .arg(count));
-        }
+    const auto fileSize = static_cast<uint64_t>(QFileInfo(path).size());
+    const uint32_t count = dataBlockCount(tif);
+    // Bytes of data blocks inside the file. Blocks may point at the same
+    // bytes, but a file holds no more than its own size.
+    uint64_t encoded = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(tif, i);
+        const uint64_t bytes = TIFFGetStrileByteCount(tif, i);
+        // Compared without adding: a forged offset near 2^64 must not wrap.
+        const bool inside = offset <= fileSize && bytes <= fileSize - offset;
+        if (compression == COMPRESSION_NONE && !inside)
+            throw TiffError(QStringLiteral("File is truncated: data block %1 of %2 lies "
+                                           "beyond the end of the file")
+                                .arg(i + 1)
+                                .arg(count));
+        if (offset < fileSize)
+            encoded = std::min(fileSize, encoded + std::min(bytes, fileSize - offset));
     }
+    // Nor may a small file claim a huge image: each of these codecs turns one
+    // stored byte into at most so many decoded bytes, and the image decodes to
+    // every sample of every pixel. A tile is decoded whole into a buffer of its
+    // own, and is stored in the file too. Other codecs have no such bound and
+    // are not checked.
+    const uint64_t ratio = maxDecodedPerStoredByte(compression);
+    const uint64_t decoded = static_cast<uint64_t>(f.width) * f.height * f.samples * (f.bits / 8);
+    if (ratio != 0 && decoded > encoded * ratio)
+        throw TiffError(QStringLiteral("File is truncated: its data blocks hold %1 bytes, too "
+                                       "few for a %2 x %3 image")
+                            .arg(encoded)
+                            .arg(f.width)
+                            .arg(f.height));
+    if (ratio != 0 && TIFFIsTiled(tif) && TIFFTileSize64(tif) > fileSize * ratio)
+        throw TiffError(
+            QStringLiteral("File is truncated: a tile of %1 bytes cannot be stored in it")
+                .arg(TIFFTileSize64(tif)));
     return f;
 }
 
@@ -248,7 +314,13 @@ void readStrips(TIFF* tif, const Format& f, GflBitmap& out, const Messages& mess
         }
         return;
     }
-    std::vector<uint8_t> line(static_cast<size_t>(TIFFScanlineSize(tif)));
+    // A row must hold what convertRun reads from it.
+    const uint64_t rowBytes =
+        static_cast<uint64_t>(f.width) * (separate ? 1 : f.samples) * (f.bits / 8);
+    const tmsize_t lineSize = TIFFScanlineSize(tif);
+    if (lineSize <= 0 || static_cast<uint64_t>(lineSize) < rowBytes)
+        fail(messages, QStringLiteral("Bad row size"));
+    std::vector<uint8_t> line(static_cast<size_t>(lineSize));
     const uint16_t planes = separate ? (f.layout == Layout::Rgb ? 3 : 1) : 1;
     for (uint16_t p = 0; p < planes; ++p)
         for (uint32_t y = 0; y < f.height; ++y) {
@@ -266,7 +338,12 @@ void readTiles(TIFF* tif, const Format& f, GflBitmap& out, const Messages& messa
     const bool separate = f.planar == PLANARCONFIG_SEPARATE && f.samples > 1;
     const uint16_t planes = separate ? (f.layout == Layout::Rgb ? 3 : 1) : 1;
     const size_t bytesPerPixel = static_cast<size_t>(separate ? 1 : f.samples) * (f.bits / 8);
-    std::vector<uint8_t> tile(static_cast<size_t>(TIFFTileSize(tif)));
+    // A tile must hold what convertRun reads from it.
+    const tmsize_t tileSize = TIFFTileSize(tif);
+    if (tileSize <= 0 || static_cast<uint64_t>(tileSize) <
+                             static_cast<uint64_t>(tileWidth) * tileHeight * bytesPerPixel)
+        fail(messages, QStringLiteral("Bad tile size"));
+    std::vector<uint8_t> tile(static_cast<size_t>(tileSize));
     for (uint16_t p = 0; p < planes; ++p)
         for (uint32_t ty = 0; ty < f.height; ty += tileHeight)
             for (uint32_t tx = 0; tx < f.width; tx += tileWidth) {
@@ -274,10 +351,11 @@ void readTiles(TIFF* tif, const Format& f, GflBitmap& out, const Messages& messa
                     fail(messages, QStringLiteral("Read error on tile at %1, %2").arg(tx).arg(ty));
                 const uint32_t cols = std::min(tileWidth, f.width - tx);
                 const uint32_t rows = std::min(tileHeight, f.height - ty);
-                for (uint32_t r = 0; r < rows; ++r)
-                    convertRun(tile.data() + r * tileWidth * bytesPerPixel, cols, f,
-                               separate ? p : -1,
+                for (uint32_t r = 0; r < rows; ++r) {
+                    const size_t at = static_cast<size_t>(r) * tileWidth * bytesPerPixel;
+                    convertRun(tile.data() + at, cols, f, separate ? p : -1,
                                out.row(static_cast<int32_t>(ty + r)) + static_cast<size_t>(tx) * 3);
+                }
             }
 }
 
@@ -652,6 +730,20 @@ void writeTiffRgb16(const GflBitmap& image, const QString& path, const TiffTags&
     partial.keep = true;
 }
 
+QSize tiffImageSize(const QString& path) {
+    Messages messages;
+    TiffPtr tif = openTiff(path, "r", messages);
+    if (!tif) fail(messages, QStringLiteral("Cannot open ") + path);
+    uint32_t width = 0, height = 0;
+    if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height))
+        throw TiffError(QStringLiteral("Image dimensions missing"));
+    // Beyond what a QSize holds no set can match it anyway.
+    constexpr uint32_t kLargest = 0x7fffffff;
+    return QSize(static_cast<int>(std::min(width, kLargest)),
+                 static_cast<int>(std::min(height, kLargest)));
+}
+
 TiffTags readTiffTags(const QString& path) {
     Messages messages;
     TiffPtr tif = openTiff(path, "r", messages);
@@ -679,12 +771,12 @@ bool tiffFileIsComplete(const QString& path) {
     TiffPtr tif = openTiff(path, "r", messages);
     if (!tif || !messages.firstError.isEmpty()) return false;
     const auto fileSize = static_cast<uint64_t>(QFileInfo(path).size());
-    const uint32_t count = TIFFNumberOfStrips(tif.get());
+    const uint32_t count = dataBlockCount(tif.get());
     if (count == 0) return false;
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t offset = TIFFGetStrileOffset(tif.get(), i);
         const uint64_t bytes = TIFFGetStrileByteCount(tif.get(), i);
-        if (offset == 0 || bytes == 0 || offset + bytes > fileSize) return false;
+        if (offset == 0 || bytes == 0 || offset > fileSize || bytes > fileSize - offset) return false;
     }
     return true;
 }

@@ -3,6 +3,7 @@
 
 #include "support/tiff_tags.h"
 
+#include <QSize>
 #include <QString>
 #include <stdexcept>
 
@@ -24,7 +25,8 @@ constexpr long long kMaxTiffPixels = 1LL << 28;
 
 // Decodes 8/16-bit RGB, RGBA, grey, grey+alpha and palette TIFFs, stripped or
 // tiled, any compression libtiff knows, into a fresh 16-bit RGB record (8-bit
-// values scaled by 257). Throws TiffError with libtiff's or our message.
+// values scaled by 257). Throws TiffError with libtiff's or our message, and
+// std::bad_alloc when memory runs short, inside libtiff too.
 void readTiffRgb16(const QString& path, GflBitmap& out);
 
 // Writes 16-bit RGB, LZW with horizontal predictor, through a temporary file
@@ -35,6 +37,11 @@ void readTiffRgb16(const QString& path, GflBitmap& out);
 // never change the encoded strips: a tagged file holds the same strip bytes as
 // an untagged one, only at other offsets.
 void writeTiffRgb16(const GflBitmap& image, const QString& path, const TiffTags& tags = {});
+
+// Width and height of a TIFF's first image from its header alone, so that a
+// picture of the wrong size is refused before it is decoded. Throws TiffError
+// when the file cannot be opened as a TIFF.
+QSize tiffImageSize(const QString& path);
 
 // The descriptive tags of a TIFF's first image: ICC profile bytes as stored
 // (unchecked), Make, Model, DateTime, ImageDescription and the EXIF exposure

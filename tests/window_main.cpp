@@ -2,8 +2,12 @@
 // Qt's offscreen platform, so the tests drive the same window a user sees.
 #include <QApplication>
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 int main(int argc, char** argv) {
+    // One heap for every thread, so that an address-space limit in a forked
+    // child bounds every allocation (see tests/core_main.cpp).
+    mallopt(M_ARENA_MAX, 1);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

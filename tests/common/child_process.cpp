@@ -6,22 +6,36 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace {
+
+bool setSoftLimit(int resource, rlim_t value) {
+    rlimit r{};
+    if (getrlimit(resource, &r) != 0) return false;
+    r.rlim_cur = value;
+    return setrlimit(resource, &r) == 0;
+}
+
+bool liftSoftLimit(int resource) {
+    rlimit r{};
+    if (getrlimit(resource, &r) != 0) return false;
+    r.rlim_cur = r.rlim_max;
+    return setrlimit(resource, &r) == 0;
+}
+
+}  // namespace
+
 int runInChild(const std::function<int()>& fn, const ChildLimits& limits) {
     const pid_t pid = fork();
     if (pid < 0) return -1;
     if (pid == 0) {
         // A write past the size limit must fail, not kill the child.
         std::signal(SIGXFSZ, SIG_IGN);
-        if (limits.fileSizeBytes >= 0) {
-            const rlimit r{static_cast<rlim_t>(limits.fileSizeBytes),
-                           static_cast<rlim_t>(limits.fileSizeBytes)};
-            if (setrlimit(RLIMIT_FSIZE, &r) != 0) _exit(250);
-        }
-        if (limits.addressSpaceBytes >= 0) {
-            const rlimit r{static_cast<rlim_t>(limits.addressSpaceBytes),
-                           static_cast<rlim_t>(limits.addressSpaceBytes)};
-            if (setrlimit(RLIMIT_AS, &r) != 0) _exit(251);
-        }
+        if (limits.fileSizeBytes >= 0 &&
+            !setSoftLimit(RLIMIT_FSIZE, static_cast<rlim_t>(limits.fileSizeBytes)))
+            _exit(250);
+        if (limits.addressSpaceBytes >= 0 &&
+            !setSoftLimit(RLIMIT_AS, static_cast<rlim_t>(limits.addressSpaceBytes)))
+            _exit(251);
         if (limits.asNobody && geteuid() == 0) {
             if (setgid(65534) != 0 || setuid(65534) != 0) _exit(252);
         }
@@ -36,4 +50,8 @@ int runInChild(const std::function<int()>& fn, const ChildLimits& limits) {
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool liftChildLimits() {
+    return liftSoftLimit(RLIMIT_FSIZE) && liftSoftLimit(RLIMIT_AS);
 }

@@ -13,5 +13,11 @@ struct ChildLimits {
 
 // The child's exit status (fn's return value, 0..255), or -1 when it died
 // from a signal or could not be started. The child never returns into the
-// test: it leaves with _exit.
+// test: it leaves with _exit. Only the soft limits are lowered, so the child
+// may lift them again (liftChildLimits) to show it still works.
 int runInChild(const std::function<int()>& fn, const ChildLimits& limits);
+
+// Raises the soft file-size and address-space limits back to their hard
+// limits: in a child, or in a test that lowered them around one step. False
+// when that fails.
+bool liftChildLimits();

@@ -33,6 +33,14 @@ GflBitmap makeBitmap(int width, int height, const std::function<double(int, int,
     return b;
 }
 
+void testPaletteEntry(int i, int entries, uint16_t rgb[3]) {
+    // Distinct, unsorted colours, so a reader that ignores the map shows it.
+    const uint32_t spread = static_cast<uint32_t>(i) * 2654435761u;
+    rgb[0] = static_cast<uint16_t>(i * (65535 / (entries - 1)));
+    rgb[1] = static_cast<uint16_t>(spread >> 16);
+    rgb[2] = static_cast<uint16_t>(65535 - rgb[0]);
+}
+
 void writeTestTiff(const QString& path, const GflBitmap& image, const TiffLayout& layout) {
     TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
     if (!tif) throw std::runtime_error("cannot create test tiff");
@@ -42,8 +50,21 @@ void writeTestTiff(const QString& path, const GflBitmap& image, const TiffLayout
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bits);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
-                 spp >= 3 ? PHOTOMETRIC_RGB
-                          : (layout.minIsWhite ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK));
+                 layout.palette ? PHOTOMETRIC_PALETTE
+                 : spp >= 3     ? PHOTOMETRIC_RGB
+                                : (layout.minIsWhite ? PHOTOMETRIC_MINISWHITE
+                                                     : PHOTOMETRIC_MINISBLACK));
+    if (layout.palette) {
+        const int entries = 1 << layout.bits;
+        std::vector<uint16_t> map[3];
+        for (auto& m : map) m.resize(static_cast<size_t>(entries));
+        for (int i = 0; i < entries; ++i) {
+            uint16_t rgb[3];
+            testPaletteEntry(i, entries, rgb);
+            for (int c = 0; c < 3; ++c) map[c][static_cast<size_t>(i)] = rgb[c];
+        }
+        TIFFSetField(tif, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
+    }
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG,
                  layout.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, layout.compression);

@@ -23,7 +23,12 @@ struct TiffLayout {
     bool floating = false;  // IEEE float samples
     bool minIsWhite = false;
     int rowsPerStrip = 7;   // several strips even for tiny images
+    bool palette = false;   // 8 or 16-bit indexes into a colour map (samples 1)
 };
+
+// The colour map writeTestTiff gives palette layouts: entry i of a map with
+// `entries` entries, as 16-bit R, G, B.
+void testPaletteEntry(int i, int entries, uint16_t rgb[3]);
 
 // Writes `image` with the given layout through libtiff directly (not through
 // the program's writer). Grey layouts take the red channel; 8-bit layouts take

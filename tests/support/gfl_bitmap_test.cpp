@@ -101,6 +101,30 @@ TEST_F(GflBitmapTest, ReadsEveryLayoutUsersHandUs) {
     }
 }
 
+TEST_F(GflBitmapTest, PaletteImagesReadThroughTheirColourMap) {
+    const GflBitmap image = randomBitmap(23, 17, 9);
+    for (const int bits : {8, 16}) {
+        SCOPED_TRACE(bits);
+        TiffLayout layout{bits, 1, bits == 8 ? COMPRESSION_LZW : COMPRESSION_PACKBITS};
+        layout.palette = true;
+        const QString file = path(QStringLiteral("palette%1.tif").arg(bits));
+        writeTestTiff(file, image, layout);
+        GflBitmap loaded;
+        ASSERT_FALSE(CargarGflBitmap(file, loaded, rep)) << rep.log.toStdString();
+        ASSERT_EQ(loaded.width, 23);
+        ASSERT_EQ(loaded.height, 17);
+        for (int y = 0; y < image.height; ++y)
+            for (int x = 0; x < image.width; ++x) {
+                // The index is the red channel as the layout stores it.
+                const int red = image.row(y)[x * 3];
+                uint16_t want[3];
+                testPaletteEntry(bits == 8 ? red >> 8 : red, 1 << bits, want);
+                for (int c = 0; c < 3; ++c)
+                    ASSERT_EQ(loaded.row(y)[x * 3 + c], want[c]) << x << "," << y << "," << c;
+            }
+    }
+}
+
 TEST_F(GflBitmapTest, BadFilesFailCleanlyAndKeepThePreviousImage) {
     const GflBitmap previous = randomBitmap(8, 6, 4);
     const GflBitmap big = randomBitmap(40, 40, 5);
