@@ -26,14 +26,7 @@ class DayOfUseTest : public WindowTest {
         folder = dir.path() + "/";
         // Frames large enough that keeping any of a round's images would show
         // (one frame is 720 KB, the blend's planes 2.9 MB).
-        std::vector<GflBitmap> frames;
-        QStringList tiffs;
-        for (int i = 0; i < 3; ++i) {
-            frames.push_back(bracketFrame(400, 300, 4.0 * std::pow(4.0, i), 31 + i));
-            tiffs << QStringLiteral("IMG_%1.tiff").arg(i + 1);
-            window->ArchivosRAW << QStringLiteral("IMG_%1.CR2").arg(i + 1);
-        }
-        writeTiffSet(folder, tiffs, frames);
+        window->ArchivosRAW = writeBracketSet(folder, 3, 400, 300, 31);
         window->txtRuta->setText(folder + "IMG_1.CR2");
         window->estado.ImagenMostrada = true;
         window->cmdEV->setEnabled(true);

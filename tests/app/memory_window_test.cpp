@@ -21,14 +21,7 @@ class MemoryWindowTest : public WindowTest {
         if (procStatusBytes("VmSize") <= 0) GTEST_SKIP() << "no /proc/self/status";
         folder = dir.path() + "/";
         // Three frames of 6 MB each.
-        std::vector<GflBitmap> frames;
-        QStringList tiffs;
-        for (int i = 0; i < 3; ++i) {
-            frames.push_back(bracketFrame(1000, 1000, 4.0 * std::pow(4.0, i), 41 + i));
-            tiffs << QStringLiteral("IMG_%1.tiff").arg(i + 1);
-            window->ArchivosRAW << QStringLiteral("IMG_%1.CR2").arg(i + 1);
-        }
-        writeTiffSet(folder, tiffs, frames);
+        window->ArchivosRAW = writeBracketSet(folder, 3, 1000, 1000, 41);
         window->txtRuta->setText(folder + "IMG_1.CR2");
         window->estado.ImagenMostrada = true;
         window->cmdEV->setEnabled(true);

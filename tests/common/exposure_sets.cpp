@@ -56,6 +56,20 @@ void writeTiffSet(const QString& folder, const QStringList& names,
         writeTestTiff(folder + names[i], images[static_cast<size_t>(i)], layout);
 }
 
+QStringList writeBracketSet(const QString& folder, int count, int width, int height,
+                            uint32_t firstSeed) {
+    std::vector<GflBitmap> frames;
+    QStringList tiffs, raws;
+    for (int i = 0; i < count; ++i) {
+        frames.push_back(bracketFrame(width, height, 4.0 * std::pow(4.0, i),
+                                      firstSeed + static_cast<uint32_t>(i)));
+        tiffs << QStringLiteral("IMG_%1.tiff").arg(i + 1);
+        raws << QStringLiteral("IMG_%1.CR2").arg(i + 1);
+    }
+    writeTiffSet(folder, tiffs, frames);
+    return raws;
+}
+
 QString dec(const char* pointForm) {
     QString text = QString::fromLatin1(pointForm);
     text.replace(QLatin1Char('.'), QLocale::system().decimalPoint());

@@ -22,6 +22,12 @@ GflBitmap uniformBitmap(int width, int height, uint16_t r, uint16_t g, uint16_t 
 void writeTiffSet(const QString& folder, const QStringList& names,
                   const std::vector<GflBitmap>& images);
 
+// Writes `count` bracket frames two stops apart, darkest first, as IMG_1.tiff,
+// IMG_2.tiff, ... in `folder` and returns the RAW names they stand for
+// (IMG_1.CR2, ...).
+QStringList writeBracketSet(const QString& folder, int count, int width, int height,
+                            uint32_t firstSeed);
+
 // A decimal number as the log writes it in the system locale, from its "."
 // form: dec("8.1") is "8,1" in a comma locale.
 QString dec(const char* pointForm);

@@ -32,14 +32,7 @@ class FailedWriteTest : public ::testing::Test {
   protected:
     void SetUp() override {
         folder = dir.path() + "/";
-        std::vector<GflBitmap> frames;
-        QStringList tiffs;
-        for (int i = 0; i < 3; ++i) {
-            frames.push_back(bracketFrame(64, 48, 4.0 * std::pow(4.0, i), 11 + i));
-            tiffs << QStringLiteral("IMG_%1.tiff").arg(i + 1);
-            raws << QStringLiteral("IMG_%1.CR2").arg(i + 1);
-        }
-        writeTiffSet(folder, tiffs, frames);
+        raws = writeBracketSet(folder, 3, 64, 48, 11);
         // Loaded, sorted and measured as "Calc EV" leaves it; Average writes no file.
         RecordingReporter rep;
         ASSERT_EQ(calcularEV(ref(), raws, kAverage, set, rep), 1) << rep.log.toStdString();
