@@ -70,9 +70,9 @@ int32_t brightestValue(const GflBitmap& image, bool blancoNegro, const MixWeight
 // The ETTR step: logs and, below full scale, scales every factor.
 void applyETTR(const ImageSet& set, const BlendSettings& settings, std::vector<double>& factors,
                Reporter& reporter);
-// One bracket's 16-bit image: each plane value times F, rounded half to even
-// and clipped at 65535.
-void quantize(const OutputPlanes& planes, double factor, GflBitmap& out);
+// One bracket's 16-bit image, made row by row as it is saved: each plane value
+// times F, rounded half to even and clipped at 65535. `planes` must outlive it.
+RgbRows quantizedRows(const OutputPlanes& planes, double factor);
 // The output stage: one file, or one per bracket, beside the reference file.
 // The files carry the developed frames' colour space with the output gamma,
 // the shot's data and a line on how they were made.

@@ -86,24 +86,25 @@ void applyETTR(const ImageSet& set, const BlendSettings& settings, std::vector<d
     for (size_t i = 0; i < factors.size(); ++i) factors[i] = set.ExpRelativas[i] * 65535 / m;
 }
 
-void quantize(const OutputPlanes& planes, double factor, GflBitmap& out) {
-    out.width = planes.width;
-    out.height = planes.height;
-    out.pixels.resize(out.sampleCount());
-    parallelRows(planes.height, 16, [&](const RowBand& band) {
-        const size_t first = static_cast<size_t>(band.begin) * planes.width * 3;
-        const size_t last = static_cast<size_t>(band.end) * planes.width * 3;
-        const double* in = planes.values.get();
-        uint16_t* o = out.pixels.data();
-        for (size_t i = first; i < last; ++i) {
+RgbRows quantizedRows(const OutputPlanes& planes, double factor) {
+    RgbRows rows;
+    rows.width = planes.width;
+    rows.height = planes.height;
+    // Made inside the writer's parallel encoding, strip by strip: no 16-bit
+    // copy of the whole image is ever held.
+    rows.fill = [&planes, factor](int32_t first, int32_t count, uint16_t* out) {
+        const size_t samples = static_cast<size_t>(count) * planes.width * 3;
+        const double* in = planes.values.get() + static_cast<size_t>(first) * planes.width * 3;
+        for (size_t i = 0; i < samples; ++i) {
             // Plane values are never negative; anything from 65535 up clips.
             // Below 2^52, adding and taking away 2^52 rounds to the nearest
             // integer with halves to even, as nearbyint does, without a call.
             const double v = factor * in[i];
-            o[i] = v >= 65535 ? uint16_t{65535}
-                              : static_cast<uint16_t>((v + 0x1p52) - 0x1p52);
+            out[i] = v >= 65535 ? uint16_t{65535}
+                                : static_cast<uint16_t>((v + 0x1p52) - 0x1p52);
         }
-    });
+    };
+    return rows;
 }
 
 void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, float g,
@@ -124,7 +125,6 @@ void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, 
     summary.stepEv = measuredStepEv(set.ExpRelativas);
     summary.gamma = settings.gamma / 10.0;
     summary.blackAndWhite = settings.blancoNegro;
-    GflBitmap out;
     for (int o = 1; o <= count; ++o) {
         if (count > 1)
             reporter.EscribirEstado(QStringLiteral("Bracketing ") + QString::number(o) +
@@ -134,12 +134,11 @@ void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, 
         const int d = (o - 1) * settings.evBracketing;
         // Brightening the linear blend by d EV, through the gamma.
         const double factor = o == 1 ? 1.0 : std::pow(std::pow(2.0, d), static_cast<double>(g));
-        quantize(planes, factor, out);
         const QString name = base + bracketSuffix(o, count, settings.evBracketing) + QStringLiteral(".tif");
         reporter.EscribirEstado(QStringLiteral("Saving image as ") + name, true);
         // A failed save is reported by the writer; the next bracket still comes.
         summary.bracketOffsetEv = d;
-        GuardarGflBitmap(out, folder + name, reporter,
+        GuardarGflBitmap(quantizedRows(planes, factor), folder + name, reporter,
                          outputTags(shot, profile, describeBlend(summary)));
     }
     reporter.EscribirEstado(QStringLiteral("DONE"), true);

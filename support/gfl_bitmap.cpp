@@ -32,8 +32,13 @@ bool CargarGflBitmap(const QString& path, GflBitmap& record, Reporter& reporter)
 
 bool GuardarGflBitmap(const GflBitmap& record, const QString& path, Reporter& reporter,
                       const TiffTags& tags) {
+    return GuardarGflBitmap(bitmapRows(record), path, reporter, tags);
+}
+
+bool GuardarGflBitmap(const RgbRows& rows, const QString& path, Reporter& reporter,
+                      const TiffTags& tags) {
     try {
-        writeTiffRgb16(record, path, tags);
+        writeTiffRgb16(rows, path, tags);
         return false;
     } catch (const TiffError& e) {
         reporter.InformarError(QStringLiteral("gflSaveBitmap [") + e.message() +

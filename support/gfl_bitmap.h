@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class Reporter;
@@ -24,6 +25,18 @@ struct GflBitmap {
     const uint16_t* row(int32_t y) const {
         return pixels.data() + static_cast<size_t>(y) * width * 3;
     }
+};
+
+// The rows of a 16-bit RGB image made as they are saved, so that an image
+// computed from other data needs no record of its own: fill(first, count, out)
+// puts rows [first, first + count) into `out`, laid out as GflBitmap rows. It
+// is called from several threads at once, for rows that never overlap.
+struct RgbRows {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::function<void(int32_t first, int32_t count, uint16_t* out)> fill;
+
+    bool empty() const { return width <= 0 || height <= 0 || !fill; }
 };
 
 // Outcome of a load or save that has not been reported yet, so that files
@@ -45,6 +58,9 @@ bool CargarGflBitmap(const QString& path, GflBitmap& record, Reporter& reporter)
 // extension, with the descriptive `tags` (none by default; see tiff_tags.h and
 // output_tags.h). true = failed (reported).
 bool GuardarGflBitmap(const GflBitmap& record, const QString& path, Reporter& reporter,
+                      const TiffTags& tags = {});
+// The same file from rows made as they are written.
+bool GuardarGflBitmap(const RgbRows& rows, const QString& path, Reporter& reporter,
                       const TiffTags& tags = {});
 // Frees the pixel data; the record becomes 0 x 0.
 void LiberarGflBitmap(GflBitmap& record);

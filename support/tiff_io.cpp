@@ -456,7 +456,7 @@ struct EncodedBand {
 
 // Encodes the rows of one band as the strips the file will hold. The band
 // starts on a strip boundary, so its strips are the file's strips.
-EncodedBand encodeBand(const GflBitmap& image, const RowBand& band, uint32_t rowsPerStrip) {
+EncodedBand encodeBand(const RgbRows& image, const RowBand& band, uint32_t rowsPerStrip) {
     const size_t rowBytes = static_cast<size_t>(image.width) * 6;
     const auto rows = static_cast<uint32_t>(band.end - band.begin);
     const uint32_t stripCount = (rows + rowsPerStrip - 1) / rowsPerStrip;
@@ -473,13 +473,15 @@ EncodedBand encodeBand(const GflBitmap& image, const RowBand& band, uint32_t row
         if (!tif) fail(messages, QStringLiteral("Cannot start the LZW encoder"));
         TIFF* t = tif.get();
         setLzwRgb16Fields(t, static_cast<uint32_t>(image.width), rows, rowsPerStrip);
-        // TIFFWriteEncodedStrip takes a writable buffer and the image is const,
-        // so each strip goes through a copy.
+        // Each strip's rows are made into a buffer of the encoder's, which
+        // libtiff may change as it encodes.
         std::vector<uint16_t> strip(std::min(rowsPerStrip, rows) * rowBytes / 2);
         for (uint32_t s = 0; s < stripCount; ++s) {
             const uint32_t first = s * rowsPerStrip;
-            const size_t bytes = std::min(rowsPerStrip, rows - first) * rowBytes;
-            std::memcpy(strip.data(), image.row(band.begin + static_cast<int32_t>(first)), bytes);
+            const uint32_t count = std::min(rowsPerStrip, rows - first);
+            const size_t bytes = count * rowBytes;
+            image.fill(band.begin + static_cast<int32_t>(first), static_cast<int32_t>(count),
+                       strip.data());
             if (TIFFWriteEncodedStrip(t, s, strip.data(), static_cast<tmsize_t>(bytes)) < 0)
                 fail(messages, QStringLiteral("LZW encoding failed"));
         }
@@ -684,7 +686,22 @@ void readTiffRgb16(const QString& path, GflBitmap& out) {
     out = std::move(image);
 }
 
+RgbRows bitmapRows(const GflBitmap& image) {
+    RgbRows rows;
+    if (image.empty() || image.pixels.size() != image.sampleCount()) return rows;
+    rows.width = image.width;
+    rows.height = image.height;
+    rows.fill = [&image](int32_t first, int32_t count, uint16_t* out) {
+        std::memcpy(out, image.row(first), static_cast<size_t>(count) * image.width * 6);
+    };
+    return rows;
+}
+
 void writeTiffRgb16(const GflBitmap& image, const QString& path, const TiffTags& tags) {
+    writeTiffRgb16(bitmapRows(image), path, tags);
+}
+
+void writeTiffRgb16(const RgbRows& image, const QString& path, const TiffTags& tags) {
     if (image.empty()) throw TiffError(QStringLiteral("Nothing to save: the image is empty"));
     const size_t rowBytes = static_cast<size_t>(image.width) * 6;
     const auto rowsPerStrip = static_cast<uint32_t>(std::max<size_t>(1, kStripBytes / rowBytes));

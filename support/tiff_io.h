@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 struct GflBitmap;
+struct RgbRows;
 
 class TiffError : public std::runtime_error {
 public:
@@ -37,6 +38,10 @@ void readTiffRgb16(const QString& path, GflBitmap& out);
 // never change the encoded strips: a tagged file holds the same strip bytes as
 // an untagged one, only at other offsets.
 void writeTiffRgb16(const GflBitmap& image, const QString& path, const TiffTags& tags = {});
+// The same file from rows made as they are encoded (see RgbRows).
+void writeTiffRgb16(const RgbRows& rows, const QString& path, const TiffTags& tags = {});
+// A record's rows as a row source; the record must outlive it.
+RgbRows bitmapRows(const GflBitmap& image);
 
 // Width and height of a TIFF's first image from its header alone, so that a
 // picture of the wrong size is refused before it is decoded. Throws TiffError

@@ -16,6 +16,7 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <memory>
@@ -153,6 +154,33 @@ TEST_F(TiffWriteTest, SameBytesAsLibtiffsOwnSequentialEncoder) {
             writtenByLibtiffAlone(c.image, path("ours.tiff"), path("reference.tiff"));
         ASSERT_FALSE(reference.isEmpty());
         EXPECT_TRUE(readBytes(path("ours.tiff")) == reference);
+    }
+}
+
+// Rows made as they are encoded give the record's file byte for byte; every
+// row is made exactly once, whatever the thread count.
+TEST_F(TiffWriteTest, RowsMadeWhileEncodingGiveTheRecordsFile) {
+    const GflBitmap image = randomBitmap(333, 777, 9);
+    writeTiffRgb16(image, path("record.tiff"));
+    for (int threads : {1, 2, 5}) {
+        SCOPED_TRACE(threads);
+        const ThreadCount count(threads);
+        std::vector<std::atomic<int>> made(static_cast<size_t>(image.height));
+        RgbRows rows;
+        rows.width = image.width;
+        rows.height = image.height;
+        rows.fill = [&](int32_t first, int32_t n, uint16_t* out) {
+            for (int32_t y = first; y < first + n; ++y) {
+                ++made[static_cast<size_t>(y)];
+                std::copy_n(image.row(y), static_cast<size_t>(image.width) * 3,
+                            out + static_cast<size_t>(y - first) * image.width * 3);
+            }
+        };
+        writeTiffRgb16(rows, path("rows.tiff"));
+        EXPECT_TRUE(readBytes(path("rows.tiff")) == readBytes(path("record.tiff")));
+        EXPECT_TRUE(std::all_of(made.begin(), made.end(), [](const std::atomic<int>& m) {
+            return m.load() == 1;
+        }));
     }
 }
 
