@@ -181,8 +181,10 @@ TEST(BorderStages, FastStagesEqualTheLiteralOnes) {
     std::vector<Case> cases = {{1, 1, 2, 1},   {1, 37, 3, 2},  {41, 1, 4, 3},  {2, 2, 10, 5},
                                {13, 9, 2, 7},  {29, 31, 5, 4}, {60, 45, 3, 9}, {17, 23, 10, 12},
                                {80, 70, 4, 1}, {35, 52, 6, 6}, {9, 120, 7, 8}, {120, 9, 8, 10}};
-    // Radii larger than the image, and the top of the range, on small maps.
-    for (int r : {20, 33, 50, 51, 77, 100}) cases.push_back({30 + r % 7, 25 + r % 5, 2 + r % 9, r});
+    // Every radius the sliders give, then beyond the image and up to the
+    // anti-ghosting stage's top, on small maps.
+    for (int r = 1; r <= 50; ++r) cases.push_back({18 + r % 7, 15 + r % 5, 2 + r % 9, r});
+    for (int r : {51, 77, 100}) cases.push_back({30 + r % 7, 25 + r % 5, 2 + r % 9, r});
     uint32_t seed = 1;
     for (int threads : {1, 3}) {
         setParallelThreads(threads);
