@@ -27,6 +27,22 @@ struct BlendInput {
     std::array<Level, 256> levels{};
 };
 
+// The per-pixel blend, row by row: the tables of genuine colour values are
+// built once, then any rows can be blended, from several threads at once.
+// `input` must outlive it.
+class RowBlender {
+public:
+    explicit RowBlender(const BlendInput& input);
+    int32_t width() const { return in_.set.AnchoImagen; }
+    int32_t height() const { return in_.set.AltoImagen; }
+    // The gamma-encoded R, G, B of rows [first, first + count), row-major.
+    void blend(int first, int count, double* out) const;
+
+private:
+    const BlendInput& in_;
+    std::vector<std::vector<double>> tables_;  // by image number; empty when unused
+};
+
 // The three gamma-encoded planes, interleaved R, G, B per pixel, row-major.
 struct OutputPlanes {
     int32_t width = 0;
@@ -34,7 +50,8 @@ struct OutputPlanes {
     std::unique_ptr<double[]> values;
 };
 
-OutputPlanes blendPlanes(const BlendInput& input);
+// Every row blended at once, for outputs that share them.
+OutputPlanes blendPlanes(const RowBlender& blender);
 
 // After the procedure's first log line: checks that the set's decoding table
 // was built for it, loads the map and checks its size, with the messages of
@@ -73,8 +90,11 @@ void applyETTR(const ImageSet& set, const BlendSettings& settings, std::vector<d
 // One bracket's 16-bit image, made row by row as it is saved: each plane value
 // times F, rounded half to even and clipped at 65535. `planes` must outlive it.
 RgbRows quantizedRows(const OutputPlanes& planes, double factor);
+// The same image with each strip's rows blended as it is saved, so that a
+// single output never holds the planes. `blender` must outlive it.
+RgbRows blendedRows(const RowBlender& blender, double factor);
 // The output stage: one file, or one per bracket, beside the reference file.
 // The files carry the developed frames' colour space with the output gamma,
 // the shot's data and a line on how they were made.
 void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, float g,
-                  const OutputPlanes& planes, const ImageSet& set, Reporter& reporter);
+                  const RowBlender& blender, const ImageSet& set, Reporter& reporter);

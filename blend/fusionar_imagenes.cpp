@@ -150,10 +150,8 @@ int FusionarImagenes(const QString& rutaReferencia, const BlendSettings& setting
         for (size_t level = 0; level < 256; ++level)
             input.levels[level] = {levels[level].k, levels[level].f, levels[level].genuine,
                                    classes.pixelsPerLevel[level] > 0};
-        const OutputPlanes planes = blendPlanes(input);
-        map.red = std::vector<uint8_t>();
-
-        writeOutputs(rutaReferencia, settings, g, planes, set, reporter);
+        const RowBlender blender(input);
+        writeOutputs(rutaReferencia, settings, g, blender, set, reporter);
         return 1;
     } catch (...) {
         reporter.InformarError(QStringLiteral("FusionarImagenes"));

@@ -86,6 +86,20 @@ void applyETTR(const ImageSet& set, const BlendSettings& settings, std::vector<d
     for (size_t i = 0; i < factors.size(); ++i) factors[i] = set.ExpRelativas[i] * 65535 / m;
 }
 
+namespace {
+
+void quantizeSamples(const double* in, size_t samples, double factor, uint16_t* out) {
+    for (size_t i = 0; i < samples; ++i) {
+        // Plane values are never negative; anything from 65535 up clips.
+        // Below 2^52, adding and taking away 2^52 rounds to the nearest
+        // integer with halves to even, as nearbyint does, without a call.
+        const double v = factor * in[i];
+        out[i] = v >= 65535 ? uint16_t{65535} : static_cast<uint16_t>((v + 0x1p52) - 0x1p52);
+    }
+}
+
+}  // namespace
+
 RgbRows quantizedRows(const OutputPlanes& planes, double factor) {
     RgbRows rows;
     rows.width = planes.width;
@@ -93,22 +107,30 @@ RgbRows quantizedRows(const OutputPlanes& planes, double factor) {
     // Made inside the writer's parallel encoding, strip by strip: no 16-bit
     // copy of the whole image is ever held.
     rows.fill = [&planes, factor](int32_t first, int32_t count, uint16_t* out) {
-        const size_t samples = static_cast<size_t>(count) * planes.width * 3;
-        const double* in = planes.values.get() + static_cast<size_t>(first) * planes.width * 3;
-        for (size_t i = 0; i < samples; ++i) {
-            // Plane values are never negative; anything from 65535 up clips.
-            // Below 2^52, adding and taking away 2^52 rounds to the nearest
-            // integer with halves to even, as nearbyint does, without a call.
-            const double v = factor * in[i];
-            out[i] = v >= 65535 ? uint16_t{65535}
-                                : static_cast<uint16_t>((v + 0x1p52) - 0x1p52);
+        quantizeSamples(planes.values.get() + static_cast<size_t>(first) * planes.width * 3,
+                        static_cast<size_t>(count) * planes.width * 3, factor, out);
+    };
+    return rows;
+}
+
+RgbRows blendedRows(const RowBlender& blender, double factor) {
+    RgbRows rows;
+    rows.width = blender.width();
+    rows.height = blender.height();
+    rows.fill = [&blender, factor](int32_t first, int32_t count, uint16_t* out) {
+        // One row at a time: a few hundred kilobytes, whatever the strip.
+        const size_t samples = static_cast<size_t>(blender.width()) * 3;
+        std::vector<double> row(samples);
+        for (int32_t y = first; y < first + count; ++y, out += samples) {
+            blender.blend(y, 1, row.data());
+            quantizeSamples(row.data(), samples, factor, out);
         }
     };
     return rows;
 }
 
 void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, float g,
-                  const OutputPlanes& planes, const ImageSet& set, Reporter& reporter) {
+                  const RowBlender& blender, const ImageSet& set, Reporter& reporter) {
     const int count = settings.numBracketing;
     reporter.EscribirEstado(
         QStringLiteral("Building output file") + (count > 1 ? QStringLiteral("s") : QString()) +
@@ -125,6 +147,10 @@ void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, 
     summary.stepEv = measuredStepEv(set.ExpRelativas);
     summary.gamma = settings.gamma / 10.0;
     summary.blackAndWhite = settings.blancoNegro;
+    // A single file is blended strip by strip as it is encoded; brackets
+    // share planes blended once.
+    OutputPlanes planes;
+    if (count > 1) planes = blendPlanes(blender);
     for (int o = 1; o <= count; ++o) {
         if (count > 1)
             reporter.EscribirEstado(QStringLiteral("Bracketing ") + QString::number(o) +
@@ -138,7 +164,8 @@ void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, 
         reporter.EscribirEstado(QStringLiteral("Saving image as ") + name, true);
         // A failed save is reported by the writer; the next bracket still comes.
         summary.bracketOffsetEv = d;
-        GuardarGflBitmap(quantizedRows(planes, factor), folder + name, reporter,
+        GuardarGflBitmap(count > 1 ? quantizedRows(planes, factor) : blendedRows(blender, factor),
+                         folder + name, reporter,
                          outputTags(shot, profile, describeBlend(summary)));
     }
     reporter.EscribirEstado(QStringLiteral("DONE"), true);

@@ -157,9 +157,10 @@ TEST_F(MemoryLimitTest, CalcEvOfASetThatDoesNotFitLeavesNothingLoaded) {
     });
 }
 
-// A blend whose output planes (24 bytes a pixel) do not fit: out of memory
-// from FusionarImagenes, no output file, the set untouched; Build map then
-// works under the same limit and the blend once it is lifted.
+// Bracketed outputs share planes of 24 bytes a pixel. When they do not fit:
+// out of memory from FusionarImagenes, no output file, the set untouched;
+// a single output, blended strip by strip as it is written, still fits, Build
+// map works under the same limit, and the brackets once it is lifted.
 TEST_F(MemoryLimitTest, BlendPlanesThatDoNotFitEndInTheOutOfMemoryReport) {
     QTemporaryDir dir;
     const QString folder = dir.path() + "/";
@@ -170,6 +171,7 @@ TEST_F(MemoryLimitTest, BlendPlanesThatDoNotFitEndInTheOutOfMemoryReport) {
     ASSERT_EQ(calcularEV(ref, raws, kMedian, set, setup), 1) << setup.log.toStdString();
     BlendSettings s;
     s.perfil = "sRGB";
+    s.numBracketing = 2;
     s.rutaMapa = GenerarMapa(ref, MapSettings{}, set, setup);
     ASSERT_FALSE(s.rutaMapa.isEmpty()) << setup.log.toStdString();
     const long long pixels = 1000LL * 750;
@@ -178,12 +180,20 @@ TEST_F(MemoryLimitTest, BlendPlanesThatDoNotFitEndInTheOutOfMemoryReport) {
     inChild(16 * pixels, [&](Findings& f) {
         HistoryReporter rep;
         f.check(FusionarImagenes(ref, s, set, rep) == -1, "the blend reported success");
-        f.check(rep.history.contains("Blending images..."),
+        f.check(rep.history.contains("Building output files..."),
                 "the blend stopped before its planes: " + rep.all());
         f.check(rep.reportedOutOfMemory("FusionarImagenes"),
                 "no out-of-memory report: " + rep.all());
         f.check(QDir(folder).entryList({"OD_*"}, QDir::Files).isEmpty(), "an output was written");
         f.check(set.usable(), "the set was lost");
+
+        BlendSettings single = s;
+        single.numBracketing = 1;
+        HistoryReporter one;
+        f.check(FusionarImagenes(ref, single, set, one) == 1 && one.boxes.empty(),
+                "a single output did not fit: " + one.all());
+        f.check(QDir(folder).entryList({"OD_*.tif"}, QDir::Files).size() == 1,
+                "no single output file");
 
         HistoryReporter map;
         f.check(!GenerarMapa(ref, MapSettings{}, set, map).isEmpty(),
@@ -193,7 +203,8 @@ TEST_F(MemoryLimitTest, BlendPlanesThatDoNotFitEndInTheOutOfMemoryReport) {
         HistoryReporter lifted;
         f.check(FusionarImagenes(ref, s, set, lifted) == 1 && lifted.boxes.empty(),
                 "the blend failed without the limit: " + lifted.all());
-        f.check(QDir(folder).entryList({"OD_*.tif"}, QDir::Files).size() == 1, "no output file");
+        f.check(QDir(folder).entryList({"OD_*EV.tif"}, QDir::Files).size() == 2,
+                "not two bracketed output files");
     });
 }
 
