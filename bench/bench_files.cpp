@@ -1,6 +1,9 @@
 // Benchmark input files written straight through libtiff.
 #include "bench/bench_files.h"
 
+#include "maps/maps.h"
+#include "support/recording_reporter.h"
+
 #include <tiffio.h>
 
 #include <QFile>
@@ -83,4 +86,13 @@ BenchBracket& benchBracket() {
         return b;
     }();
     return *made;
+}
+
+const QString& benchBracketMap() {
+    static const QString path = [] {
+        BenchBracket& b = benchBracket();
+        RecordingReporter rep;
+        return GenerarMapa(b.reference(), MapSettings(), b.set, rep);
+    }();
+    return path;
 }

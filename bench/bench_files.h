@@ -27,5 +27,7 @@ struct BenchBracket {
     QString reference() const { return folder + QStringLiteral("IMG_1.CR2"); }
 };
 BenchBracket& benchBracket();
+// The map of the bench bracket at the default settings, built once per run.
+const QString& benchBracketMap();
 constexpr int kBenchWidth = 6000;
 constexpr int kBenchHeight = 4000;

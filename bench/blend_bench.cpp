@@ -14,13 +14,19 @@
 
 namespace {
 
-const QString& benchMap() {
-    static const QString path = [] {
-        BenchBracket& b = benchBracket();
-        RecordingReporter rep;
-        return GenerarMapa(b.reference(), MapSettings(), b.set, rep);
-    }();
-    return path;
+const QString& benchMap() { return benchBracketMap(); }
+
+// The per-pixel blend's inputs for the bench bracket through `map`.
+BlendInput benchBlendInput(const MapLevels& map, bool blancoNegro) {
+    BenchBracket& b = benchBracket();
+    const std::vector<float>& t = b.set.TablaMapa;
+    BlendInput in{b.set, map.red, b.set.ExpRelativas, inverseGamma(22), blancoNegro,
+                  mixWeights(33, 33)};
+    for (size_t l = 0; l < 256; ++l) {
+        const int k = static_cast<int>(t[l]);
+        in.levels[l] = {k, t[l] - static_cast<float>(k), static_cast<float>(k) == t[l], true};
+    }
+    return in;
 }
 
 void removeOutputs(const QString& folder) {
@@ -85,14 +91,8 @@ BENCHMARK(BM_Blend)
 namespace {
 // The per-pixel blend alone (args: B&W), without the map load and the files.
 void BM_BlendPlanesOnly(benchmark::State& state) {
-    BenchBracket& b = benchBracket();
     const MapLevels map = loadMapLevels(benchMap(), QSize(kBenchWidth, kBenchHeight), false);
-    const std::vector<float>& t = b.set.TablaMapa;
-    BlendInput in{b.set, map.red, b.set.ExpRelativas, inverseGamma(22), state.range(0) != 0, mixWeights(33, 33)};
-    for (size_t l = 0; l < 256; ++l) {
-        const int k = static_cast<int>(t[l]);
-        in.levels[l] = {k, t[l] - static_cast<float>(k), static_cast<float>(k) == t[l], true};
-    }
+    const BlendInput in = benchBlendInput(map, state.range(0) != 0);
     const RowBlender blender(in);
     for (auto _ : state) benchmark::DoNotOptimize(blendPlanes(blender));
 }
@@ -107,14 +107,8 @@ BENCHMARK(BM_BlendPlanesOnly)
 // One file's quantisation alone: every row of the planes made into 16-bit
 // samples on all cores, as the TIFF writer makes them strip by strip.
 void BM_QuantiseOnly(benchmark::State& state) {
-    BenchBracket& b = benchBracket();
     const MapLevels map = loadMapLevels(benchMap(), QSize(kBenchWidth, kBenchHeight), false);
-    const std::vector<float>& t = b.set.TablaMapa;
-    BlendInput in{b.set, map.red, b.set.ExpRelativas, inverseGamma(22), false, mixWeights(33, 33)};
-    for (size_t l = 0; l < 256; ++l) {
-        const int k = static_cast<int>(t[l]);
-        in.levels[l] = {k, t[l] - static_cast<float>(k), static_cast<float>(k) == t[l], true};
-    }
+    const BlendInput in = benchBlendInput(map, false);
     const OutputPlanes planes = blendPlanes(RowBlender(in));
     const RgbRows rows = quantizedRows(planes, 1.0);
     // A strip's worth of rows per call, as the writer asks for them.

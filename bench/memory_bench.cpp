@@ -18,15 +18,6 @@ namespace {
 
 enum Stage { kLoadFrame, kCalcEv, kBuildMap, kBlend, kBlendBW, kContactSheet };
 
-const QString& memoryBenchMap() {
-    static const QString path = [] {
-        BenchBracket& b = benchBracket();
-        RecordingReporter rep;
-        return GenerarMapa(b.reference(), MapSettings(), b.set, rep);
-    }();
-    return path;
-}
-
 void clearOutputs(const QString& folder) {
     for (const QString& f :
          QDir(folder).entryList({QStringLiteral("OD*.tif"), QStringLiteral("His_*.gif"),
@@ -39,7 +30,7 @@ void runStage(Stage stage, BenchBracket& b) {
     RecordingReporter rep;
     BlendSettings s;
     s.perfil = QStringLiteral("sRGB");
-    s.rutaMapa = memoryBenchMap();
+    s.rutaMapa = benchBracketMap();
     switch (stage) {
         case kLoadFrame: {
             // One developed frame as the set loader decodes it.
@@ -69,7 +60,7 @@ void runStage(Stage stage, BenchBracket& b) {
 void BM_StageMemory(benchmark::State& state) {
     BenchBracket& b = benchBracket();
     const auto stage = static_cast<Stage>(state.range(0));
-    (void)memoryBenchMap();
+    (void)benchBracketMap();
     long long added = 0;
     for (auto _ : state) {
         clearOutputs(b.folder);
