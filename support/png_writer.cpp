@@ -5,6 +5,7 @@
 #include "support/png_writer.h"
 
 #include "support/errors.h"
+#include "support/image_memory.h"
 #include "support/parallel.h"
 
 #include <QSaveFile>
@@ -24,13 +25,21 @@ void putBigEndian(std::vector<uint8_t>& out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
 }
 
-void putChunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data, size_t size) {
-    putBigEndian(out, static_cast<uint32_t>(size));
-    const size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data, data + size);
-    putBigEndian(out, static_cast<uint32_t>(
-                          crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+// Writes one chunk straight from `data`; false when a write failed.
+bool writeChunk(QSaveFile& out, const char type[4], const uint8_t* data, size_t size) {
+    std::vector<uint8_t> head;
+    putBigEndian(head, static_cast<uint32_t>(size));
+    head.insert(head.end(), type, type + 4);
+    uLong crc = crc32(0, head.data() + 4, 4);
+    if (size > 0) crc = crc32(crc, data, static_cast<uInt>(size));
+    std::vector<uint8_t> tail;
+    putBigEndian(tail, static_cast<uint32_t>(crc));
+    auto put = [&out](const uint8_t* bytes, size_t n) {
+        return out.write(reinterpret_cast<const char*>(bytes), static_cast<qint64>(n)) ==
+               static_cast<qint64>(n);
+    };
+    return put(head.data(), head.size()) && (size == 0 || put(data, size)) &&
+           put(tail.data(), tail.size());
 }
 
 struct Band {
@@ -99,10 +108,8 @@ int zlibLevel(int quality) {
 void writePng(const QImage& source, const QString& path, int quality) {
     const bool grey = source.format() == QImage::Format_Grayscale8;
     QImage converted;
-    if (!grey && source.format() != QImage::Format_RGB888 && source.format() != QImage::Format_RGB32) {
-        converted = source.convertToFormat(QImage::Format_RGB32);
-        if (converted.isNull()) throw RunError(kErrOutOfMemory, QStringLiteral("Out of memory"));
-    }
+    if (!grey && source.format() != QImage::Format_RGB888 && source.format() != QImage::Format_RGB32)
+        converted = convertedImage(source, QImage::Format_RGB32);
     const QImage& picture = converted.isNull() ? source : converted;
     const int width = picture.width(), height = picture.height();
     if (width <= 0 || height <= 0) throw RunError(kErrInvalidArgument, QStringLiteral("Invalid picture size"));
@@ -127,23 +134,23 @@ void writePng(const QImage& source, const QString& path, int quality) {
     }
     putBigEndian(stream, static_cast<uint32_t>(adler));
 
-    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::vector<uint8_t> header;
     putBigEndian(header, static_cast<uint32_t>(width));
     putBigEndian(header, static_cast<uint32_t>(height));
     header.insert(header.end(), {8, static_cast<uint8_t>(grey ? 0 : 2), 0, 0, 0});
-    putChunk(file, "IHDR", header.data(), header.size());
-    for (size_t at = 0; at < stream.size(); at += kIdatBytes)
-        putChunk(file, "IDAT", stream.data() + at, std::min(kIdatBytes, stream.size() - at));
-    putChunk(file, "IEND", nullptr, 0);
 
-    // Buffered bytes go out at commit, where a full disk would go unseen;
-    // flushed first, their failure cancels the save.
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         throw RunError(kErrFileAccess, out.errorString() + QStringLiteral(": ") + path);
-    if (out.write(reinterpret_cast<const char*>(file.data()), static_cast<qint64>(file.size())) !=
-            static_cast<qint64>(file.size()) ||
-        !out.flush() || !out.commit())
+    bool written = out.write(reinterpret_cast<const char*>(signature), sizeof signature) ==
+                       static_cast<qint64>(sizeof signature) &&
+                   writeChunk(out, "IHDR", header.data(), header.size());
+    for (size_t at = 0; written && at < stream.size(); at += kIdatBytes)
+        written = writeChunk(out, "IDAT", stream.data() + at, std::min(kIdatBytes, stream.size() - at));
+    written = written && writeChunk(out, "IEND", nullptr, 0);
+    // Buffered bytes go out at commit, where a full disk would go unseen;
+    // flushed first, their failure cancels the save.
+    if (!written || !out.flush() || !out.commit())
         throw RunError(kErrFileAccess, out.errorString() + QStringLiteral(": ") + path);
 }

@@ -102,6 +102,12 @@ uint32_t dataBlockCount(TIFF* tif) {
     return TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
 }
 
+// Whether a block's bytes lie inside the file, compared without adding: a
+// forged offset near 2^64 must not wrap past the end.
+bool blockInsideFile(uint64_t offset, uint64_t bytes, uint64_t fileSize) {
+    return offset <= fileSize && bytes <= fileSize - offset;
+}
+
 // The most decoded bytes one stored byte can give, or 0 when the codec has no
 // such bound worth checking. PackBits: 2 bytes repeat one up to 128 times.
 // LZW: a code of at least 9 bits stands for at most 4096 bytes. Deflate: at
@@ -202,9 +208,7 @@ Format readFormat(TIFF* tif, const QString& path) {
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t offset = TIFFGetStrileOffset(tif, i);
         const uint64_t bytes = TIFFGetStrileByteCount(tif, i);
-        // Compared without adding: a forged offset near 2^64 must not wrap.
-        const bool inside = offset <= fileSize && bytes <= fileSize - offset;
-        if (compression == COMPRESSION_NONE && !inside)
+        if (compression == COMPRESSION_NONE && !blockInsideFile(offset, bytes, fileSize))
             throw TiffError(QStringLiteral("File is truncated: data block %1 of %2 lies "
                                            "beyond the end of the file")
                                 .arg(i + 1)
@@ -793,7 +797,7 @@ bool tiffFileIsComplete(const QString& path) {
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t offset = TIFFGetStrileOffset(tif.get(), i);
         const uint64_t bytes = TIFFGetStrileByteCount(tif.get(), i);
-        if (offset == 0 || bytes == 0 || offset > fileSize || bytes > fileSize - offset) return false;
+        if (offset == 0 || bytes == 0 || !blockInsideFile(offset, bytes, fileSize)) return false;
     }
     return true;
 }
