@@ -109,7 +109,7 @@ void frmMain::Form_Load() {
     QApplication::processEvents();
 
     fillLists();
-    reporter_.MostrarComando(ConstruirComandoDCRAW(readSettings(), true, false, hooks_.rutaDCRAW));
+    reporter_.MostrarComando(quickLine());
     estado = ProgramState();
     initTiffLibrary();
 }
@@ -129,6 +129,8 @@ void frmMain::fillLists() {
     cmbProfile->addItems(itemsPerfil());
     cmbProfile->setCurrentIndex(1);
     cmbProfile_Click();
+    cmbDecoder->addItems(itemsDecoder());
+    cmbDecoder->setCurrentIndex(static_cast<int>(DecoderSetting::Automatic));
 }
 
 void frmMain::connectControls() {
@@ -145,6 +147,7 @@ void frmMain::connectControls() {
     connect(cmbSat, &QComboBox::activated, this, [this] { cmbSat_Click(); });
     connect(cmbQuality, &QComboBox::activated, this, [this] { cmbQuality_Click(); });
     connect(cmbProfile, &QComboBox::activated, this, [this] { cmbProfile_Click(); });
+    connect(cmbDecoder, &QComboBox::activated, this, [this] { cmbDecoder_Click(); });
     connect(cmbWB->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbWB_Change(); });
     connect(cmbSat->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbSat_Change(); });
     connect(cmbQuality->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbQuality_Change(); });

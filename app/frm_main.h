@@ -6,6 +6,7 @@
 #include "app/window_reporter.h"
 #include "develop/dcraw_command.h"
 #include "develop/dcraw_process.h"
+#include "develop/decoder_choice.h"
 #include "develop/patch.h"
 #include "exposure/image_set.h"
 #include "blend/blend.h"
@@ -43,8 +44,9 @@ struct WindowHooks {
     std::function<void(const QString& title, const QString& text)> messageBox;
     std::function<void(const QUrl& url)> openUrl;
     std::function<void()> beep;
-    // The decoder the window starts; tests may point it elsewhere.
+    // The decoders the window starts; tests may point them elsewhere.
     QString rutaDCRAW = RutaDCRAW;
+    QString rutaLibRaw = RutaLibRaw;
     std::shared_ptr<DecoderLauncher> launcher;
     // Wait before loading a set for highlight recovery, in milliseconds.
     int highlightWaitMs = 4000;
@@ -116,6 +118,8 @@ public:
     QComboBox* cmbQuality = nullptr;
     QLabel* Label3 = nullptr;
     QComboBox* cmbProfile = nullptr;
+    QLabel* Label24 = nullptr;
+    QComboBox* cmbDecoder = nullptr;
     QPushButton* cmdDevelop = nullptr;
     QPushButton* chkHLRecovery = nullptr;
 
@@ -167,6 +171,11 @@ public:
 
     // Settings as they stand in the controls right now.
     DevelopSettings readSettings() const;
+    DecoderSetting decoderSetting() const;
+    DecoderPaths decoderPaths() const { return {hooks_.rutaDCRAW, hooks_.rutaLibRaw}; }
+    // The decoder of the current set, which the preview of `ruta` (the
+    // reference) also uses, so that the preview matches the developed set.
+    DecoderChoice decoderFor(const QString& ruta);
 
     // Reference file and RAW set.
     void cmdSeleccionar_Click();
@@ -185,6 +194,7 @@ public:
     void cmbQuality_Change();
     void cmbProfile_Click();
     void cmbProfile_Change();
+    void cmbDecoder_Click();
     void txtDCRAW_LostFocus();
     void AplicarPresetWB();
 
@@ -262,7 +272,7 @@ private:
     bool measurePatch(const QString& ruta);
     // Ends a quick run whose decoder stopped without a whole TIFF.
     void reportFailedRun(QTimer* timer, const DcrawRun& run);
-    QString quickLine() const;
+    QString quickLine();
     DecoderLauncher& launcher();
     // The widgets' side of the full development's state: its two timers, the
     // DCRAW message window, the focus and Calc EV.
@@ -272,10 +282,9 @@ private:
     // False (after the report, with the run's timer stopped) when a complete
     // line of this length may not be started.
     bool withinLengthLimit(qsizetype length, QTimer* timer);
-    // Starts a quick run: dcraw with the built line's options and the extra
-    // arguments, and the timer that waits for `tiff`.
-    DcrawRun startDecoder(const QString& line, const QStringList& extra, const QString& tiff,
-                          const QString& rawPath, QTimer* timer);
+    // Starts a quick run with these arguments, and the timer that waits for `tiff`.
+    DcrawRun startDecoder(const Decoder& decoder, const QStringList& arguments,
+                          const QString& tiff, const QString& rawPath, QTimer* timer);
 
     WindowHooks hooks_;
     WindowReporter reporter_;

@@ -31,24 +31,30 @@ bool frmMain::withinLengthLimit(qsizetype length, QTimer* timer) {
     return false;
 }
 
-DcrawRun frmMain::startDecoder(const QString& line, const QStringList& extra, const QString& tiff,
-                               const QString& rawPath, QTimer* timer) {
-    DcrawRun run = startRun(launcher(), hooks_.rutaDCRAW,
-                            dcrawArguments(line, hooks_.rutaDCRAW) + extra, tiff, rawPath);
+DcrawRun frmMain::startDecoder(const Decoder& decoder, const QStringList& arguments,
+                               const QString& tiff, const QString& rawPath, QTimer* timer) {
+    DcrawRun run = startRun(launcher(), decoder, arguments, tiff, rawPath);
     timer->start();
     return run;
 }
 
-QString frmMain::quickLine() const {
-    return ConstruirComandoDCRAW(readSettings(), true, false, hooks_.rutaDCRAW);
+DecoderChoice frmMain::decoderFor(const QString& ruta) {
+    QStringList raws;
+    if (!ruta.isEmpty()) {
+        const QString folder = CarpetaArchivo(ruta);
+        for (const QString& name : ArchivosRAW) raws << folder + name;
+        raws << ruta;  // passed over when it is one of the set
+    }
+    return chooseDecoder(decoderSetting(), decoderPaths(), raws, launcher());
+}
+
+QString frmMain::quickLine() {
+    return ConstruirComandoDCRAW(readSettings(), true, false, decoderFor(txtRuta->text()).decoder);
 }
 
 void frmMain::ReveladoRapido(const QString& ruta, bool neutro) {
     try {
-        if (!ExisteArchivo(hooks_.rutaDCRAW)) {
-            AvisarDCRAWNoEncontrado(reporter_, hooks_.rutaDCRAW);
-            return;
-        }
+        if (!decoderInstalled(decoderSetting(), decoderPaths(), reporter_)) return;
         if (!ExisteArchivo(ruta)) {
             reporter_.EscribirEstado(NombreArchivo(ruta) + QStringLiteral(" not found."), true);
             reporter_.EscribirEstado(QStringLiteral("DONE"), true);
@@ -56,15 +62,21 @@ void frmMain::ReveladoRapido(const QString& ruta, bool neutro) {
         }
         reporter_.EscribirEstado(
             QStringLiteral("Quick developing ") + NombreArchivo(ruta) + QStringLiteral("..."), false);
+        QTimer* timer = neutro ? timReveladoRapidoNeutro : timReveladoRapido;
+        const DecoderChoice choice = decoderFor(ruta);
+        if (!reportDecoderChoice(choice, reporter_)) {
+            // As for a line over the limit: no run of this kind is under way.
+            timer->stop();
+            return;
+        }
+        const Decoder& decoder = choice.decoder;
         const QString tiff = tiffDeRaw(ruta);
         if (ExisteArchivo(tiff)) QFile::remove(tiff);
-        const QString line = ConstruirComandoDCRAW(readSettings(), true, neutro, hooks_.rutaDCRAW);
-        if (!neutro) reporter_.MostrarComando(line);
-        const QString complete = line + QLatin1Char(' ') + pathForCommandLine(ruta);
-        QTimer* timer = neutro ? timReveladoRapidoNeutro : timReveladoRapido;
-        if (!withinLengthLimit(complete.size(), timer)) return;
+        const QStringList options = opcionesDCRAW(readSettings(), true, neutro);
+        if (!neutro) reporter_.MostrarComando(decoder.commandLine(options));
+        if (!withinLengthLimit(decoder.commandLine(options, {ruta}).size(), timer)) return;
         (neutro ? runRapidoNeutro_ : runRapido_) =
-            startDecoder(line, {ruta}, tiff, ruta, timer);
+            startDecoder(decoder, decoder.arguments(options, {ruta}), tiff, ruta, timer);
     } catch (...) {
         reporter_.InformarError(QStringLiteral("ReveladoRapido"));
     }
@@ -78,7 +90,9 @@ void frmMain::Revelado(const QString& ruta) {
         job.archivosRAW = ArchivosRAW;
         job.settings = readSettings();
         job.hlRecovery = chkHLRecovery->isChecked();
+        job.decoder = decoderSetting();
         job.rutaDCRAW = hooks_.rutaDCRAW;
+        job.rutaLibRaw = hooks_.rutaLibRaw;
         const DevelopmentStatus status = development_->start(job);
         if (status == DevelopmentStatus::NotStarted) return;  // an earlier one goes on
         NumRevelados = development_->numRevelados();
@@ -219,7 +233,8 @@ void frmMain::cmdCalculateWB_Click() {
     if (!estado.ParcheColocado || busy()) return;
     disableSix();
     const QString ruta = txtRuta->text();
-    if (ConstruirComandoDCRAW(readSettings(), true, true, hooks_.rutaDCRAW) != lblDCRAW->text()) {
+    if (ConstruirComandoDCRAW(readSettings(), true, true, decoderFor(ruta).decoder) !=
+        lblDCRAW->text()) {
         ReveladoRapido(ruta, true);
         return;
     }

@@ -169,19 +169,24 @@ void frmMain::buildControls() {
                     satTip);
     txtSat = named(new QLineEdit(frmRevelado), "txtSat", 351, 16, 42, 21);
     txtSat->setToolTip(satTip);
-    cmbSat = list(frmRevelado, "cmbSat", 273, 40, 120, satTip);
+    cmbSat = list(frmRevelado, "cmbSat", 273, 39, 120, satTip);
     cmbSat->view()->setMinimumWidth(130);
     const QString qualityTip = QStringLiteral("AHD is usually best but it depends on RAW format");
-    Label2 = label(frmRevelado, "Label2", QStringLiteral("Demosaic algorithm"), 273, 68, 120, 14,
+    Label2 = label(frmRevelado, "Label2", QStringLiteral("Demosaic algorithm"), 273, 63, 120, 14,
                    qualityTip);
-    cmbQuality = list(frmRevelado, "cmbQuality", 273, 84, 120, qualityTip);
-    Label3 = label(frmRevelado, "Label3", QStringLiteral("Output colour profile"), 273, 112, 120,
+    cmbQuality = list(frmRevelado, "cmbQuality", 273, 78, 120, qualityTip);
+    Label3 = label(frmRevelado, "Label3", QStringLiteral("Output colour profile"), 273, 102, 120,
                    14,
                    QStringLiteral("Orrindale will display wrong colours if sRGB is not chosen but "
                                   "image RGB values are always correct"));
-    cmbProfile = list(frmRevelado, "cmbProfile", 273, 128, 120,
+    cmbProfile = list(frmRevelado, "cmbProfile", 273, 117, 120,
                       QStringLiteral("Image data are always correct although Orrindale will "
                                      "display wrong colours when sRGB is not chosen"));
+    const QString decoderTip = QStringLiteral(
+        "RAW decoder: Automatic uses dcraw unless it cannot read a file of the set, then LibRaw");
+    Label24 = label(frmRevelado, "Label24", QStringLiteral("Decoder"), 273, 146, 44, 14, decoderTip);
+    cmbDecoder = named(new QComboBox(frmRevelado), "cmbDecoder", 317, 143, 76, 21);
+    cmbDecoder->setToolTip(decoderTip);
     cmdDevelop = button(frmRevelado, "cmdDevelop", QStringLiteral("Develop"), 273, 170, 84, 25,
                         QStringLiteral("Develop selected RAW files and sort resulting TIFF files "
                                        "by exposure"),

@@ -13,9 +13,15 @@
 #include <QScrollBar>
 
 namespace {
-const QString kRawFilter = QStringLiteral(
-    "Common RAW files (*.cr2;*.nef;*.arw;*.orf;*.pef;*.dng);;All files (*.*)");
+// Every extension either decoder reads; a chosen file of any other extension
+// is still listed with its like.
+QString rawFilter() {
+    QStringList patterns;
+    for (const QString& e : rawExtensions()) patterns << QStringLiteral("*.") + e;
+    return QStringLiteral("RAW files (") + patterns.join(QLatin1Char(';')) +
+           QStringLiteral(");;All files (*.*)");
 }
+}  // namespace
 
 DevelopSettings frmMain::readSettings() const {
     DevelopSettings s;
@@ -26,6 +32,12 @@ DevelopSettings frmMain::readSettings() const {
     s.perfil = cmbProfile->currentIndex();
     s.txtDCRAW = txtDCRAW->text();
     return s;
+}
+
+DecoderSetting frmMain::decoderSetting() const {
+    const int index = cmbDecoder ? cmbDecoder->currentIndex() : 0;
+    return index == 1 ? DecoderSetting::Dcraw
+                      : index == 2 ? DecoderSetting::LibRaw : DecoderSetting::Automatic;
 }
 
 int frmMain::selectedOptWB() const {
@@ -52,13 +64,10 @@ void frmMain::setListIndex(QComboBox* list, int index) {
 void frmMain::cmdSeleccionar_Click() {
     if (busy()) return;  // a running operation owns the set and the files
     try {
-        if (!ExisteArchivo(hooks_.rutaDCRAW)) {
-            AvisarDCRAWNoEncontrado(reporter_, hooks_.rutaDCRAW);
-            return;
-        }
+        if (!decoderInstalled(decoderSetting(), decoderPaths(), reporter_)) return;
         const QString chosen =
             hooks_.openFile ? hooks_.openFile(QStringLiteral("Set reference RAW file and pathname"),
-                                              kRawFilter)
+                                              rawFilter())
                             : QString();
         if (chosen.isEmpty() || chosen == txtRuta->text()) {
             reporter_.showMessage(QStringLiteral("Orrindale"),
@@ -81,7 +90,7 @@ void frmMain::cmdSeleccionar_Click() {
 }
 
 void frmMain::refreshRule(bool disable) {
-    const QString line = ConstruirComandoDCRAW(readSettings(), true, false, hooks_.rutaDCRAW);
+    const QString line = quickLine();
     if (line == lblDCRAW->text()) return;
     if (disable) disableSix();
     reporter_.MostrarComando(line);
@@ -175,6 +184,11 @@ void frmMain::cmbQuality_Click() {
 void frmMain::cmbProfile_Click() {
     indexProfile_ = cmbProfile->currentIndex();
     hscGamma->setValue(gammaParaPerfil(indexProfile_));
+    refreshRule(true);
+}
+
+void frmMain::cmbDecoder_Click() {
+    // Another decoder develops other pixels: what was measured no longer holds.
     refreshRule(true);
 }
 

@@ -8,27 +8,37 @@
 #include <QProcess>
 #include <cmath>
 
-const QString RutaDCRAW = QStringLiteral("/usr/bin/dcraw");
+QStringList opcionesDCRAW(const DevelopSettings& s, bool rapido, bool neutro) {
+    QStringList o{QStringLiteral("-v"), QStringLiteral("-4"), QStringLiteral("-T")};
+    if (neutro) {
+        o << QStringLiteral("-r") << QStringLiteral("1") << QStringLiteral("1")
+          << QStringLiteral("1") << QStringLiteral("1");
+    } else if (s.modoWB == kWBCamara) {
+        o << QStringLiteral("-w");
+    } else {
+        o << QStringLiteral("-r");
+        // Red, green, blue, green. A box holds what the user typed until it
+        // loses the focus: its words count as the line would split them, and
+        // a decimal comma becomes the point dcraw wants.
+        for (size_t c : {0, 1, 2, 1})
+            for (const QString& word : QProcess::splitCommand(s.txtWB[c]))
+                o << ReemplazarTodo(word, QStringLiteral(","), QStringLiteral("."));
+    }
+    if (!s.txtSat.isEmpty()) o << QStringLiteral("-S") << s.txtSat;
+    o << QStringLiteral("-q") << QString::number(s.calidad);
+    o << QStringLiteral("-o") << (neutro ? QStringLiteral("0") : QString::number(s.perfil));
+    if (rapido) o << QStringLiteral("-t") << QStringLiteral("0") << QStringLiteral("-h");
+    return o + QProcess::splitCommand(s.txtDCRAW);
+}
+
+QString ConstruirComandoDCRAW(const DevelopSettings& s, bool rapido, bool neutro,
+                              const Decoder& decoder) {
+    return decoder.commandLine(opcionesDCRAW(s, rapido, neutro));
+}
 
 QString ConstruirComandoDCRAW(const DevelopSettings& s, bool rapido, bool neutro,
                               const QString& rutaDCRAW) {
-    QString line = rutaDCRAW + QStringLiteral(" -v -4 -T");
-    if (neutro) {
-        line += QStringLiteral(" -r 1 1 1 1");
-    } else if (s.modoWB == kWBCamara) {
-        line += QStringLiteral(" -w");
-    } else {
-        // The multipliers may carry the user's decimal comma; dcraw wants points.
-        const QString wb = QStringLiteral(" -r ") + s.txtWB[0] + QLatin1Char(' ') + s.txtWB[1] +
-                           QLatin1Char(' ') + s.txtWB[2] + QLatin1Char(' ') + s.txtWB[1];
-        line += ReemplazarTodo(wb, QStringLiteral(","), QStringLiteral("."));
-    }
-    if (!s.txtSat.isEmpty()) line += QStringLiteral(" -S ") + s.txtSat;
-    line += QStringLiteral(" -q ") + QString::number(s.calidad);
-    line += neutro ? QStringLiteral(" -o 0") : QStringLiteral(" -o ") + QString::number(s.perfil);
-    if (rapido) line += QStringLiteral(" -t 0 -h");
-    if (!s.txtDCRAW.isEmpty()) line += QLatin1Char(' ') + s.txtDCRAW;
-    return line;
+    return ConstruirComandoDCRAW(s, rapido, neutro, Decoder::dcraw(rutaDCRAW));
 }
 
 QString pathForCommandLine(const QString& path) {

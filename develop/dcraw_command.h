@@ -1,7 +1,10 @@
-// Development settings and the dcraw command line they produce: the string
-// form shown to the user and measured against the length limit, and the
-// argument vector the process is really started with (no shell ever sees it).
+// Development settings and the decoder options they produce: the argument
+// vector the process is really started with (no shell ever sees it), and the
+// string form made from it, shown to the user and measured against the
+// length limit.
 #pragma once
+
+#include "develop/decoder.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,8 +12,6 @@
 
 class Reporter;
 
-// Where the decoder lives. One constant: no search of the path.
-extern const QString RutaDCRAW;
 // Longest complete command line that may be started.
 constexpr int kLongitudMaximaComando = 134;
 
@@ -27,15 +28,22 @@ struct DevelopSettings {
     QString txtDCRAW;
 };
 
+// The decoder options of a run, in order: "-v -4 -T", the white balance, the
+// saturation, "-q", "-o", the quick-run options and the user's extra options
+// (split as a command line reads, double quotes grouping words).
+QStringList opcionesDCRAW(const DevelopSettings& settings, bool rapido, bool neutro);
+
 // The command line without file names, beginning with the decoder path.
 QString ConstruirComandoDCRAW(const DevelopSettings& settings, bool rapido, bool neutro,
                               const QString& rutaDCRAW = RutaDCRAW);
+QString ConstruirComandoDCRAW(const DevelopSettings& settings, bool rapido, bool neutro,
+                              const Decoder& decoder);
 
 // A path as written in the shown line: in double quotes when it holds a blank.
 QString pathForCommandLine(const QString& path);
 
-// The arguments of a built line (everything after the decoder path), split as
-// the line reads, quotes grouping words. The paths are appended by the caller.
+// The arguments of a shown line (everything after the decoder path), split as
+// the line reads, quotes grouping words: the inverse of the string form.
 QStringList dcrawArguments(const QString& line, const QString& rutaDCRAW = RutaDCRAW);
 
 // Reports a complete line that is `exceso` characters over the limit.

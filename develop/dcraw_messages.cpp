@@ -8,10 +8,13 @@ void DcrawMessageFeed::clear() {
 }
 
 void DcrawMessageFeed::follow(const DcrawRun& run) {
-    if (run.messagesPath.isEmpty()) return;
-    for (const Source& s : sources_)
-        if (s.path == run.messagesPath) return;
-    sources_.push_back(Source{run.messagesPath, run.rawName, 0, {}});
+    // dcraw_emu's progress (standard output) is a source of its own.
+    for (const QString& path : {run.messagesPath, run.progressPath}) {
+        if (path.isEmpty()) continue;
+        bool known = false;
+        for (const Source& s : sources_) known = known || s.path == path;
+        if (!known) sources_.push_back(Source{path, run.rawName, 0, {}});
+    }
 }
 
 QStringList DcrawMessageFeed::readNew(bool flush) {

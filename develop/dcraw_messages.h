@@ -13,8 +13,8 @@ class DcrawMessageFeed {
   public:
     // Forgets every run (what they print from now on is not read).
     void clear();
-    // Follows a run from the start of its messages; a run already followed
-    // (same messages file) is ignored.
+    // Follows a run from the start of its messages (and of its progress
+    // output, when kept); a file already followed is ignored.
     void follow(const DcrawRun& run);
     // The lines printed since the last call, each as "name: line", in the
     // order they were read. Only whole lines unless `flush`, which also takes

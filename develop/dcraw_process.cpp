@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -44,16 +45,79 @@ QString messagesFolder() {
 
 }  // namespace
 
+bool DecoderLauncher::reads(const Decoder& decoder, const QString& rawPath) {
+    const FileStamp stamp = fileStamp(rawPath);
+    // A file that cannot be examined is asked about every time.
+    if (!stamp.valid) return identifies(decoder, rawPath);
+    const QString key = QStringLiteral("%1|%2|%3|%4|%5|%6")
+                            .arg(decoder.program, rawPath)
+                            .arg(stamp.size)
+                            .arg(stamp.changeNs)
+                            .arg(stamp.inode)
+                            .arg(stamp.device);
+    const auto known = known_.constFind(key);
+    if (known != known_.constEnd()) return *known;
+    const bool answer = identifies(decoder, rawPath);
+    known_.insert(key, answer);
+    return answer;
+}
+
+namespace {
+
+// Runs an identification; false when it cannot start, crashes or hangs.
+bool runIdentification(const QString& program, const QStringList& arguments, QByteArray* output) {
+    // A hostile file must not hold the window for long.
+    constexpr int kTimeoutMs = 10000;
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    if (!output) process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    if (!process.waitForStarted(kTimeoutMs)) return false;
+    if (!process.waitForFinished(kTimeoutMs)) {
+        process.kill();
+        process.waitForFinished(kTimeoutMs);
+        return false;
+    }
+    if (output) *output = process.readAllStandardOutput();
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+}  // namespace
+
+bool DetachedLauncher::identifies(const Decoder& decoder, const QString& rawPath) {
+    if (decoder.kind == DecoderKind::Dcraw)
+        return runIdentification(decoder.program, {QStringLiteral("-i"), rawPath}, nullptr);
+    const QString identify =
+        QFileInfo(decoder.program).absolutePath() + QStringLiteral("/raw-identify");
+    if (!QFileInfo(identify).isExecutable()) return true;
+    QByteArray output;
+    // "IMG_0001.CR3 is a Canon EOS R5 image." when it reads the file; only a
+    // message on standard error otherwise.
+    return runIdentification(identify, {rawPath}, &output) && output.contains(" is a ");
+}
+
 DcrawRun DetachedLauncher::start(const QString& program, const QStringList& arguments) {
+    return launch(program, arguments, false);
+}
+
+DcrawRun DetachedLauncher::startKeepingOutput(const QString& program,
+                                              const QStringList& arguments) {
+    return launch(program, arguments, true);
+}
+
+DcrawRun DetachedLauncher::launch(const QString& program, const QStringList& arguments,
+                                  bool keepStdout) {
     static std::atomic<int> counter{0};
     DcrawRun run;
-    run.messagesPath =
-        messagesFolder() + QStringLiteral("/run-%1.log").arg(counter.fetch_add(1) + 1);
+    const QString stem = messagesFolder() + QStringLiteral("/run-%1").arg(counter.fetch_add(1) + 1);
+    run.messagesPath = stem + QStringLiteral(".log");
+    if (keepStdout) run.progressPath = stem + QStringLiteral(".out");
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(keepStdout ? run.progressPath : QProcess::nullDevice());
     process.setStandardErrorFile(run.messagesPath);
     qint64 pid = 0;
     if (process.startDetached(&pid) && pid > 0) {
@@ -70,17 +134,20 @@ bool DetachedLauncher::ended(const DcrawRun& run) const {
     return ticks < 0 || (run.startTicks >= 0 && ticks != run.startTicks);
 }
 
-DcrawRun startRun(DecoderLauncher& launcher, const QString& program, const QStringList& arguments,
+DcrawRun startRun(DecoderLauncher& launcher, const Decoder& decoder, const QStringList& arguments,
                   const QString& tiff, const QString& rawPath) {
-    DcrawRun run = launcher.start(program, arguments);
+    DcrawRun run = decoder.progressOnStdout()
+                       ? launcher.startKeepingOutput(decoder.program, arguments)
+                       : launcher.start(decoder.program, arguments);
     run.tiff = tiff;
     run.rawName = NombreArchivo(rawPath);
+    run.decoderName = decoder.name();
     return run;
 }
 
 void reportFailedRun(const DcrawRun& run, Reporter& reporter, bool endsOperation) {
     const QString last = lastMessageLine(run);
-    QString text = QStringLiteral("DCRAW could not develop ") + run.rawName;
+    QString text = run.decoderName + QStringLiteral(" could not develop ") + run.rawName;
     reporter.EscribirEstado(text, true);
     if (!last.isEmpty()) {
         reporter.EscribirEstado(last, true);
@@ -109,5 +176,3 @@ QString lastMessageLine(const DcrawRun& run) {
         if (!lines[i].trimmed().isEmpty()) return lines[i].trimmed();
     return {};
 }
-
-QString tiffDeRaw(const QString& rawPath) { return QuitarExtension(rawPath) + QStringLiteral(".tiff"); }

@@ -14,9 +14,9 @@ DecoderLimits decoderLimits(int maxProcesses, const std::function<qint64()>& mem
     return limits;
 }
 
-void DecoderPool::reset(const QString& program, std::vector<DecoderJob> jobs,
+void DecoderPool::reset(const Decoder& decoder, std::vector<DecoderJob> jobs,
                         const DecoderLimits& limits) {
-    program_ = program;
+    decoder_ = decoder;
     limits_ = limits;
     limits_.maxProcesses = std::max(1, limits_.maxProcesses);
     entries_.clear();
@@ -50,7 +50,7 @@ std::vector<size_t> DecoderPool::startDue(DecoderLauncher& launcher) {
         if (busy > 0 && limits_.memoryBudget >= 0 &&
             reserved + e.job.memoryBytes > limits_.memoryBudget)
             break;
-        e.run = startRun(launcher, program_, QStringList(e.job.options) << e.job.rawPath,
+        e.run = startRun(launcher, decoder_, decoder_.arguments(e.job.options, {e.job.rawPath}),
                          e.job.tiff, e.job.rawPath);
         e.stage = Stage::Running;
         // A start that failed has ended at once and frees its slot.
@@ -65,15 +65,15 @@ std::vector<size_t> DecoderPool::startDue(DecoderLauncher& launcher) {
 }
 
 bool DecoderPool::handOverWaiting(DecoderLauncher& launcher) {
-    QStringList arguments;
+    QStringList options, raws;
     for (Entry& e : entries_) {
         if (e.stage != Stage::Waiting) continue;
-        if (arguments.isEmpty()) arguments = e.job.options;
-        arguments << e.job.rawPath;
+        if (raws.isEmpty()) options = e.job.options;
+        raws << e.job.rawPath;
         e.stage = Stage::HandedOver;
     }
-    if (arguments.isEmpty()) return false;
-    launcher.start(program_, arguments);
+    if (raws.isEmpty()) return false;
+    launcher.start(decoder_.program, decoder_.arguments(options, raws));
     return true;
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 struct DecoderJob {
-    QStringList options;     // the decoder's options, the same for every file of a set
+    QStringList options;     // the development options, the same for every file of a set
     QString rawPath;         // the file, passed last
     QString tiff;            // the file its run waits for
     qint64 memoryBytes = 0;  // what its process is expected to hold
@@ -34,9 +34,14 @@ class DecoderPool {
         bool ended = false;  // its process has been seen to end (for good)
     };
 
-    // Takes a new set of jobs, none started. Processes of an earlier set that
-    // still run are left alone and no longer counted.
-    void reset(const QString& program, std::vector<DecoderJob> jobs, const DecoderLimits& limits);
+    // Takes a new set of jobs, none started, for `decoder` to develop.
+    // Processes of an earlier set that still run are left alone and no longer
+    // counted.
+    void reset(const Decoder& decoder, std::vector<DecoderJob> jobs, const DecoderLimits& limits);
+    // The same with dcraw at `program`.
+    void reset(const QString& program, std::vector<DecoderJob> jobs, const DecoderLimits& limits) {
+        reset(Decoder::dcraw(program), std::move(jobs), limits);
+    }
 
     // Starts waiting jobs in order while a slot is free and the memory still
     // holds the next one. A job may always start when none of this pool's
@@ -62,7 +67,7 @@ class DecoderPool {
     const DecoderLimits& limits() const { return limits_; }
 
   private:
-    QString program_;
+    Decoder decoder_;
     std::vector<Entry> entries_;
     DecoderLimits limits_;
 };

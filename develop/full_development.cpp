@@ -49,15 +49,15 @@ DevelopmentStatus FullDevelopment::start(const FullDevelopmentJob& job) {
     if (inCall_) return DevelopmentStatus::NotStarted;
     CallGuard guard(inCall_);
     try {
-        if (!ExisteArchivo(job.rutaDCRAW)) {
-            AvisarDCRAWNoEncontrado(reporter_, job.rutaDCRAW);
+        if (!decoderInstalled(job.decoder, job.decoderPaths(), reporter_)) {
             reporter_.processEvents();
             return DevelopmentStatus::NotStarted;
         }
         // From here on the earlier development, if any, is no longer followed.
         job_ = job;
         status_ = DevelopmentStatus::Idle;
-        pool_.reset(job.rutaDCRAW, {}, DecoderLimits());
+        decoder_ = Decoder::dcraw(job.rutaDCRAW);
+        pool_.reset(decoder_, {}, DecoderLimits());
         messages_.clear();
         highlightRun_ = DcrawRun();
         numRevelados_ = 0;
@@ -91,17 +91,23 @@ DevelopmentStatus FullDevelopment::start(const FullDevelopmentJob& job) {
             reporter_.beep();
             return status_;
         }
-        const QString line = ConstruirComandoDCRAW(job.settings, false, false, job.rutaDCRAW);
+        // The whole set goes to one decoder, so that its frames match.
+        QStringList raws;
+        for (const DecoderJob& j : jobs) raws << j.rawPath;
+        const DecoderChoice choice =
+            chooseDecoder(job.decoder, job.decoderPaths(), raws, launcher_);
+        if (!reportDecoderChoice(choice, reporter_)) return status_;
+        decoder_ = choice.decoder;
+        const QStringList options = opcionesDCRAW(job.settings, false, false);
         // Each file is its own command line (one process, the path as one
         // argument), so the limit holds for each file's line.
         qsizetype longest = 0;
         for (const DecoderJob& j : jobs)
-            longest = std::max(longest, line.size() + 1 + pathForCommandLine(j.rawPath).size());
+            longest = std::max(longest, decoder_.commandLine(options, {j.rawPath}).size());
         if (longest > kLongitudMaximaComando) {
             AvisarLongitudComando(static_cast<int>(longest) - kLongitudMaximaComando, reporter_);
             return status_;
         }
-        const QStringList options = dcrawArguments(line, job.rutaDCRAW);
         for (DecoderJob& j : jobs) j.options = options;
 
         reporter_.EscribirEstado(QStringLiteral("\r\nDeveloping ") +
@@ -109,7 +115,7 @@ DevelopmentStatus FullDevelopment::start(const FullDevelopmentJob& job) {
                                      QStringLiteral(" RAW files..."),
                                  true);
         reporter_.EscribirEstado(QStringLiteral("PLEASE WAIT"), true);
-        pool_.reset(job.rutaDCRAW, std::move(jobs),
+        pool_.reset(decoder_, std::move(jobs),
                     decoderLimits(options_.maxProcesses, options_.memoryAvailable));
         status_ = DevelopmentStatus::Developing;
         followStarted(pool_.startDue(launcher_));
@@ -203,8 +209,11 @@ DevelopmentStatus FullDevelopment::loadAndSortForRecovery() {
 DevelopmentStatus FullDevelopment::startHighlightRecovery() {
     try {
         status_ = DevelopmentStatus::Failed;  // unless the run starts
-        if (!ExisteArchivo(job_.rutaDCRAW)) {
-            AvisarDCRAWNoEncontrado(reporter_, job_.rutaDCRAW);
+        if (!ExisteArchivo(decoder_.program)) {
+            if (decoder_.kind == DecoderKind::LibRaw)
+                AvisarLibRawNoEncontrado(reporter_, QString());
+            else
+                AvisarDCRAWNoEncontrado(reporter_, decoder_.program);
             return status_;
         }
         const QString least = set_.TIFFMenosExpuesto;
@@ -216,8 +225,9 @@ DevelopmentStatus FullDevelopment::startHighlightRecovery() {
         const QString folder = CarpetaArchivo(job_.rutaReferencia);
         for (const QString& name : job_.archivosRAW)
             if (tiffDeRaw(folder + name) == least) raw = folder + name;
-        const QString line = ConstruirComandoDCRAW(job_.settings, false, false, job_.rutaDCRAW);
-        const QString complete = line + QStringLiteral(" -H 2 ") + pathForCommandLine(raw);
+        const QStringList options = opcionesDCRAW(job_.settings, false, false)
+                                    << QStringLiteral("-H") << QStringLiteral("2");
+        const QString complete = decoder_.commandLine(options, {raw});
         if (complete.size() > kLongitudMaximaComando) {
             AvisarLongitudComando(static_cast<int>(complete.size()) - kLongitudMaximaComando,
                                   reporter_);
@@ -226,10 +236,8 @@ DevelopmentStatus FullDevelopment::startHighlightRecovery() {
         reporter_.EscribirEstado(QStringLiteral("\r\nHighlight recovery on ") + NombreArchivo(raw) +
                                      QStringLiteral("..."),
                                  true);
-        highlightRun_ = startRun(launcher_, job_.rutaDCRAW,
-                                 dcrawArguments(line, job_.rutaDCRAW)
-                                     << QStringLiteral("-H") << QStringLiteral("2") << raw,
-                                 tiffDeRaw(least), raw);
+        highlightRun_ = startRun(launcher_, decoder_, decoder_.arguments(options, {raw}),
+                                 tiffDeRaw(raw), raw);
         messages_.follow(highlightRun_);
         status_ = DevelopmentStatus::HighlightRecovery;
     } catch (...) {
@@ -258,7 +266,7 @@ DevelopmentStatus FullDevelopment::complete() {
     status_ = DevelopmentStatus::Complete;
     reporter_.EscribirEstado(QStringLiteral("DONE"), true);
     // The label shows the quick line again, for the settings as they are now.
-    reporter_.MostrarComando(ConstruirComandoDCRAW(job_.settings, true, false, job_.rutaDCRAW));
+    reporter_.MostrarComando(ConstruirComandoDCRAW(job_.settings, true, false, decoder_));
     reporter_.beep();
     return status_;
 }

@@ -16,6 +16,7 @@
 
 #include "develop/dcraw_command.h"
 #include "develop/dcraw_messages.h"
+#include "develop/decoder_choice.h"
 #include "develop/decoder_pool.h"
 
 #include <QString>
@@ -32,7 +33,11 @@ struct FullDevelopmentJob {
     QStringList archivosRAW;   // the set: names without folder, in set order
     DevelopSettings settings;  // the development options
     bool hlRecovery = false;   // re-develop the least exposed file with -H 2 afterwards
+    DecoderSetting decoder = DecoderSetting::Automatic;
     QString rutaDCRAW = RutaDCRAW;
+    QString rutaLibRaw = RutaLibRaw;
+
+    DecoderPaths decoderPaths() const { return {rutaDCRAW, rutaLibRaw}; }
 };
 
 // How to run it.
@@ -67,8 +72,9 @@ class FullDevelopment {
     FullDevelopment(DecoderLauncher& launcher, Reporter& reporter, ImageSet& set,
                     FullDevelopmentOptions options = {});
 
-    // Lists the set, deletes the TIFFs it will wait for, checks each file's
-    // command line against the length limit and starts the first processes.
+    // Lists the set, chooses its decoder, deletes the TIFFs it will wait for,
+    // checks each file's command line against the length limit and starts
+    // the first processes.
     // A development still under way is dropped (its processes run on).
     DevelopmentStatus start(const FullDevelopmentJob& job);
 
@@ -95,6 +101,8 @@ class FullDevelopment {
     DevelopmentStatus status() const { return status_; }
     int16_t numRevelados() const { return numRevelados_; }      // files handed to dcraw
     int16_t ultimoRevelado() const { return ultimoRevelado_; }  // 1-based entry handed last
+    // The decoder of the set under way (or last developed).
+    const Decoder& decoder() const { return decoder_; }
     // Every run started so far (files, then the recovery run), for its messages.
     DcrawMessageFeed& messages() { return messages_; }
     const DecoderPool& pool() const { return pool_; }
@@ -112,6 +120,7 @@ class FullDevelopment {
     ImageSet& set_;
     FullDevelopmentOptions options_;
     FullDevelopmentJob job_;
+    Decoder decoder_ = Decoder::dcraw();
     DecoderPool pool_;
     DcrawRun highlightRun_;
     DcrawMessageFeed messages_;

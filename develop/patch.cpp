@@ -71,7 +71,7 @@ int CalcularWBPatch(const QString& ruta, const PatchGeometry& g, bool cuadrado,
     try {
         reporter.EscribirEstado(QStringLiteral("Calculating WB in patch..."), true);
         reporter.pause(200);
-        if (CargarGflBitmap(QuitarExtension(ruta) + QStringLiteral(".tiff"), image, reporter)) {
+        if (CargarGflBitmap(tiffDeRaw(ruta), image, reporter)) {
             reporter.EscribirEstado(QStringLiteral("Error reading tiff file, please try again"),
                                     false);
             reporter.EscribirEstado(QStringLiteral("DONE"), true);

@@ -8,6 +8,25 @@
 #include <QFileInfo>
 #include <algorithm>
 
+QStringList rawExtensions() {
+    // LibRaw's formats, which include all of dcraw's.
+    return {QStringLiteral("3fr"), QStringLiteral("ari"), QStringLiteral("arw"),
+            QStringLiteral("bay"), QStringLiteral("bmq"), QStringLiteral("cap"),
+            QStringLiteral("cine"), QStringLiteral("cr2"), QStringLiteral("cr3"),
+            QStringLiteral("crw"), QStringLiteral("cs1"), QStringLiteral("dc2"),
+            QStringLiteral("dcr"), QStringLiteral("dng"), QStringLiteral("erf"),
+            QStringLiteral("fff"), QStringLiteral("gpr"), QStringLiteral("ia"),
+            QStringLiteral("iiq"), QStringLiteral("k25"), QStringLiteral("kc2"),
+            QStringLiteral("kdc"), QStringLiteral("mdc"), QStringLiteral("mef"),
+            QStringLiteral("mos"), QStringLiteral("mrw"), QStringLiteral("nef"),
+            QStringLiteral("nrw"), QStringLiteral("orf"), QStringLiteral("ori"),
+            QStringLiteral("pef"), QStringLiteral("pxn"), QStringLiteral("qtk"),
+            QStringLiteral("raf"), QStringLiteral("raw"), QStringLiteral("rdc"),
+            QStringLiteral("rw2"), QStringLiteral("rwl"), QStringLiteral("rwz"),
+            QStringLiteral("sr2"), QStringLiteral("srf"), QStringLiteral("srw"),
+            QStringLiteral("sti"), QStringLiteral("x3f")};
+}
+
 QStringList listRawFolder(const QString& folder, const QString& extension) {
     QDir dir(folder);
     const QStringList all =

@@ -6,6 +6,10 @@
 
 class Reporter;
 
+// The extensions of the RAW files the decoders read (lower case), for the
+// file dialog; the listing itself takes the reference's extension.
+QStringList rawExtensions();
+
 // At most this many RAW files form a set.
 constexpr int kMaxArchivosRAW = 10;
 

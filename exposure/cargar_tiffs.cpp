@@ -29,7 +29,7 @@ std::vector<Candidate> listCandidates(const QString& folder, const QStringList& 
     for (const QString& raw : archivosRAW) {
         Candidate c;
         try {
-            c.path = folder + QuitarExtension(raw) + QStringLiteral(".tiff");
+            c.path = tiffDeRaw(folder + raw);
         } catch (...) {
             c.badName = std::current_exception();
             candidates.push_back(std::move(c));

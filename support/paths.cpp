@@ -44,6 +44,12 @@ QString CarpetaArchivo(const QString& path) {
     return path.left(slash + 1);
 }
 
+QString tiffDeRaw(const QString& rawPath) {
+    const qsizetype dot = rawPath.lastIndexOf(QLatin1Char('.'));
+    if (dot <= rawPath.lastIndexOf(QLatin1Char('/'))) invalid("No extension in", rawPath);
+    return rawPath.left(dot) + QStringLiteral(".tiff");
+}
+
 QString ReemplazarTodo(const QString& text, const QString& search, const QString& replacement) {
     if (search.isEmpty()) return text;
     // A replacement holding the search text would never terminate.

@@ -16,6 +16,13 @@ QString ExtensionArchivo(const QString& path);  // after the last ".", without i
 QString NombreArchivo(const QString& path);     // after the last "/"
 QString CarpetaArchivo(const QString& path);    // up to and including the last "/"
 
+// Where a decoder writes the TIFF of a RAW file: beside it, the file name's
+// last extension replaced by "tiff" (IMG.x.0001.CR3 -> IMG.x.0001.tiff).
+// Both decoders name it so for a name with an extension; a name without one
+// throws std::invalid_argument, as dcraw would look for a dot in the folder
+// names and write (and have us delete) a file outside the folder.
+QString tiffDeRaw(const QString& rawPath);
+
 // Replaces the first occurrence and searches again from the start, so that
 // replacing two blanks by one collapses any run of blanks.
 QString ReemplazarTodo(const QString& text, const QString& search, const QString& replacement);

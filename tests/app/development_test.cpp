@@ -15,8 +15,11 @@ TEST_F(DevelopmentTest, ChoosingAReferenceListsTheSetAndShowsItsQuickDevelopment
     choose(folder + "IMG_2.CR2");
     frmMain& w = *window;
     EXPECT_EQ(dialogTitle, "Set reference RAW file and pathname");
-    EXPECT_EQ(dialogFilter,
-              "Common RAW files (*.cr2;*.nef;*.arw;*.orf;*.pef;*.dng);;All files (*.*)");
+    // Every type either decoder reads, then all files.
+    EXPECT_TRUE(dialogFilter.startsWith("RAW files (*.3fr;")) << dialogFilter.toStdString();
+    for (const char* type : {"*.cr2;", "*.cr3;", "*.nef;", "*.arw;", "*.orf;", "*.pef;", "*.dng;"})
+        EXPECT_TRUE(dialogFilter.contains(type)) << type;
+    EXPECT_TRUE(dialogFilter.endsWith("*.x3f);;All files (*.*)")) << dialogFilter.toStdString();
     EXPECT_EQ(w.ArchivosRAW, (QStringList{"IMG_1.CR2", "IMG_2.CR2", "IMG_3.CR2"}));
     EXPECT_EQ(w.txtFiles->toPlainText(), "IMG_1.CR2\nIMG_2.CR2\nIMG_3.CR2\n");
     EXPECT_EQ(w.txtRuta->text(), folder + "IMG_2.CR2");

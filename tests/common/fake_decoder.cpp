@@ -15,6 +15,13 @@ double FakeDecoder::now() const {
     return static_cast<double>(clock_.nsecsElapsed()) / 1e6;
 }
 
+bool FakeDecoder::identifies(const Decoder& decoder, const QString& rawPath) {
+    const QString name = rawPath.mid(rawPath.lastIndexOf(QLatin1Char('/')) + 1);
+    const bool libRaw = decoder.kind == DecoderKind::LibRaw;
+    identifications << (libRaw ? QStringLiteral("LibRaw ") : QStringLiteral("dcraw ")) + name;
+    return !(libRaw ? libRawCannotRead : dcrawCannotRead).contains(name);
+}
+
 DcrawRun FakeDecoder::start(const QString& program, const QStringList& arguments) {
     Call call;
     call.program = program;

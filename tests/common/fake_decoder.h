@@ -42,6 +42,10 @@ class FakeDecoder : public DecoderLauncher {
     QSet<QString> failing;
     // What each run prints: its messages file gets `messages(raw path)`.
     std::function<QByteArray(const QString& rawPath)> messages;
+    // RAW file names each decoder cannot identify (every other it reads), and
+    // the identifications asked for, as "dcraw name" or "LibRaw name".
+    QSet<QString> dcrawCannotRead, libRawCannotRead;
+    QStringList identifications;
 
     // Ends run `index` (0-based in calls), after writing its TIFF when asked.
     void end(size_t index, bool writeTiff);
@@ -49,6 +53,9 @@ class FakeDecoder : public DecoderLauncher {
     int maxOverlap() const;
     // Calls whose last argument is this RAW path.
     int startsOf(const QString& rawPath) const;
+
+  protected:
+    bool identifies(const Decoder& decoder, const QString& rawPath) override;
 
   private:
     Call* find(qint64 pid) const;
