@@ -123,6 +123,17 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
             o.hlRecovery = true;
         } else if (arg == QStringLiteral("--dcraw-options")) {
             if (const auto v = p.value(arg)) o.develop.txtDCRAW = comprimirOpciones(*v);
+        } else if (arg == QStringLiteral("--decoder")) {
+            if (const auto v = p.value(arg)) {
+                const QStringList names{QStringLiteral("auto"), QStringLiteral("dcraw"),
+                                        QStringLiteral("libraw")};  // in the list's order
+                const qsizetype k = names.indexOf(v->toLower());
+                if (k < 0)
+                    p.fail(QStringLiteral("--decoder takes auto, dcraw or libraw; not '") + *v +
+                           QStringLiteral("'"));
+                else
+                    o.decoder = static_cast<DecoderSetting>(k);
+            }
         } else if (arg == QStringLiteral("--no-develop")) {
             o.noDevelop = true;
         } else if (arg == QStringLiteral("--method")) {
@@ -215,6 +226,8 @@ QString batchUsage() {
         "                          \"CIE XYZ\" (default sRGB)\n"
         "  --hl                    highlight recovery on the least exposed file\n"
         "  --dcraw-options TEXT    extra dcraw options\n"
+        "  --decoder auto|dcraw|libraw  RAW decoder: auto uses dcraw unless it cannot\n"
+        "                          read a file of the set, then LibRaw (default auto)\n"
         "  --no-develop            use the TIFF files already beside the RAW files\n"
         "Exposure and map:\n"
         "  --method median|average relative exposures (default median)\n"

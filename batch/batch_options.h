@@ -13,6 +13,7 @@
 struct BatchOptions {
     DevelopSettings develop;  // Daylight preset, default saturation, AHD, sRGB
     bool hlRecovery = false;
+    DecoderSetting decoder = DecoderSetting::Automatic;
     bool noDevelop = false;
     bool metodoMedia = false;  // Median
     MapSettings map;           // threshold 90, anti-ghosting 0, progressive 3

@@ -52,6 +52,7 @@ bool runSet(const BatchOptions& o, const QString& reference, StdoutReporter& rep
         job.archivosRAW = archivosRAW;
         job.settings = o.develop;
         job.hlRecovery = o.hlRecovery;
+        job.decoder = o.decoder;
         if (developToEnd(development, job) != DevelopmentStatus::Complete) return false;
         if (development.numRevelados() < 2) {
             std::fprintf(stderr, "orrindale-batch: fewer than two files of %s were developed\n",
