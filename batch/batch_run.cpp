@@ -2,7 +2,9 @@
 #include "batch/batch_run.h"
 
 #include "batch/stdout_reporter.h"
+#include "batch/tiff_prefetch.h"
 #include "blend/blend.h"
+#include "develop/decoder_resources.h"
 #include "develop/full_development.h"
 #include "develop/raw_set.h"
 #include "exposure/exposure.h"
@@ -15,6 +17,9 @@
 #include <QMap>
 
 namespace {
+
+// Between looks at the decoders: short, as a finished frame waits that long.
+constexpr int kPollMs = 20;
 
 // Name -> (modification time, size) of the plain files of a folder.
 using FolderState = QMap<QString, QPair<qint64, qint64>>;
@@ -46,14 +51,26 @@ bool runSet(const BatchOptions& o, const QString& reference, StdoutReporter& rep
     ImageSet set;
 
     if (!o.noDevelop) {
-        FullDevelopment development(launcher, rep, set);
+        // One process more than there are cores: the last frames of a set
+        // then develop side by side instead of one leaving a core idle.
+        FullDevelopmentOptions options;
+        options.maxProcesses = availableCores() + 1;
+        FullDevelopment development(launcher, rep, set, options);
         FullDevelopmentJob job;
         job.rutaReferencia = ruta;
         job.archivosRAW = archivosRAW;
         job.settings = o.develop;
         job.hlRecovery = o.hlRecovery;
         job.decoder = o.decoder;
-        if (developToEnd(development, job) != DevelopmentStatus::Complete) return false;
+        // Frames are decoded as they come, while the others still develop.
+        // Not with highlight recovery, which loads the set itself meanwhile.
+        TiffPrefetch prefetch;
+        const DevelopmentStatus developed =
+            developToEnd(development, job, kPollMs, [&] {
+                if (!o.hlRecovery) prefetch.take(development.pool());
+            });
+        prefetch.finish(set);
+        if (developed != DevelopmentStatus::Complete) return false;
         if (development.numRevelados() < 2) {
             std::fprintf(stderr, "orrindale-batch: fewer than two files of %s were developed\n",
                          qPrintable(NombreArchivo(ruta)));

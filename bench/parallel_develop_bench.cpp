@@ -1,6 +1,7 @@
-// "Develop" on five synthetic 6000 x 4000 frames: one dcraw process over the
-// whole set, against one process per file through the core development (at
-// most `range(0)` at once), in the same run on the same files.
+// "Develop" on five synthetic 6000 x 4000 frames with each decoder: one
+// process over the whole set (dcraw_emu then uses both cores itself),
+// against one process per file through the core development (at most
+// `processes` at once), in the same run on the same files.
 #include "develop/dcraw_command.h"
 #include "develop/dcraw_process.h"
 #include "develop/full_development.h"
@@ -39,22 +40,30 @@ Bracket& bracket() {
     return b;
 }
 
+Decoder decoderOf(const benchmark::State& state) {
+    return state.range(0) == 0 ? Decoder::dcraw() : Decoder::libRaw();
+}
+
 void BM_DevelopOneProcess(benchmark::State& state) {
     Bracket& b = bracket();
     if (b.names.size() != kFrames) state.SkipWithError("the sample set was not generated");
-    QStringList args = dcrawArguments(ConstruirComandoDCRAW(b.settings, false, false));
-    for (const QString& n : b.names) args << b.dir.filePath(n);
+    const Decoder decoder = decoderOf(state);
+    QStringList raws;
+    for (const QString& n : b.names) raws << b.dir.filePath(n);
+    const QStringList args = decoder.arguments(opcionesDCRAW(b.settings, false, false), raws);
     for (auto _ : state) {
         state.PauseTiming();
         b.removeTiffs();
         state.ResumeTiming();
-        QProcess dcraw;
-        dcraw.setStandardErrorFile(QProcess::nullDevice());
-        dcraw.start(RutaDCRAW, args);
-        dcraw.waitForFinished(-1);
+        QProcess process;
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        process.start(decoder.program, args);
+        process.waitForFinished(-1);
     }
     state.counters["frames/s"] =
         benchmark::Counter(kFrames, benchmark::Counter::kIsIterationInvariantRate);
+    state.SetLabel(decoder.name().toStdString());
 }
 
 void BM_DevelopOnePerFile(benchmark::State& state) {
@@ -64,8 +73,9 @@ void BM_DevelopOnePerFile(benchmark::State& state) {
     job.rutaReferencia = b.dir.filePath(b.names.first());
     job.archivosRAW = b.names;
     job.settings = b.settings;
+    job.decoder = state.range(0) == 0 ? DecoderSetting::Dcraw : DecoderSetting::LibRaw;
     FullDevelopmentOptions options;
-    options.maxProcesses = static_cast<int>(state.range(0));
+    options.maxProcesses = static_cast<int>(state.range(1));
     for (auto _ : state) {
         state.PauseTiming();
         b.removeTiffs();
@@ -81,10 +91,23 @@ void BM_DevelopOnePerFile(benchmark::State& state) {
     }
     state.counters["frames/s"] =
         benchmark::Counter(kFrames, benchmark::Counter::kIsIterationInvariantRate);
-    state.SetLabel(std::to_string(state.range(0)) + " at once");
+    state.SetLabel(decoderOf(state).name().toStdString() + ", " + std::to_string(state.range(1)) +
+                   " at once");
 }
 
-BENCHMARK(BM_DevelopOneProcess)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
-BENCHMARK(BM_DevelopOnePerFile)->Arg(2)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
+// decoder 0 = dcraw, 1 = LibRaw.
+BENCHMARK(BM_DevelopOneProcess)
+    ->ArgName("decoder")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(2);
+// Two at once as the window runs them on two cores; three as orrindale-batch does.
+BENCHMARK(BM_DevelopOnePerFile)
+    ->ArgNames({"decoder", "processes"})
+    ->ArgsProduct({{0, 1}, {2, 3}})
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(2);
 
 }  // namespace

@@ -281,13 +281,14 @@ void FullDevelopment::handOverWaitingFiles() {
 }
 
 DevelopmentStatus developToEnd(FullDevelopment& development, const FullDevelopmentJob& job,
-                               int pollMs) {
+                               int pollMs, const std::function<void()>& afterPoll) {
     DevelopmentStatus s = development.start(job);
     while (isPending(s)) {
         // Files done: the recovery step has its own pause, nothing to wait for here.
         if (s != DevelopmentStatus::FilesDone)
             std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
         s = development.poll();
+        if (afterPoll) afterPoll();
     }
     return s;
 }

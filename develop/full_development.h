@@ -131,6 +131,7 @@ class FullDevelopment {
 };
 
 // Starts the job and polls it every `pollMs` until it is no longer pending;
-// returns how it ended. For callers without an event loop.
+// returns how it ended. For callers without an event loop; `afterPoll` runs
+// after each poll (to take files as they are developed).
 DevelopmentStatus developToEnd(FullDevelopment& development, const FullDevelopmentJob& job,
-                               int pollMs = 100);
+                               int pollMs = 100, const std::function<void()>& afterPoll = {});

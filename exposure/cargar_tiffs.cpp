@@ -41,10 +41,25 @@ std::vector<Candidate> listCandidates(const QString& folder, const QStringList& 
     return candidates;
 }
 
-void decodeAll(std::vector<Candidate>& candidates) {
+// Takes the frame decoded ahead for this file, when it is still that file.
+bool takePreloaded(Candidate& c, std::vector<TIFFPrecargado>& preloaded) {
+    for (TIFFPrecargado& p : preloaded) {
+        if (p.path != c.path || p.image.empty()) continue;
+        const FileStamp now = fileStamp(c.path);
+        if (!now.valid || now != p.stamp) return false;
+        c.stamp = now;
+        c.image = std::move(p.image);
+        return true;
+    }
+    return false;
+}
+
+void decodeAll(std::vector<Candidate>& candidates, std::vector<TIFFPrecargado>& preloaded) {
     std::vector<Candidate*> present;
     for (Candidate& c : candidates)
-        if (c.exists) present.push_back(&c);
+        if (c.exists && !takePreloaded(c, preloaded)) present.push_back(&c);
+    // Those not taken are stale or not of this set.
+    std::vector<TIFFPrecargado>().swap(preloaded);
     // One band per file: as many files at once as there are worker threads.
     parallelRows(static_cast<int>(present.size()), 1, [&](const RowBand& band) {
         for (int i = band.begin; i < band.end; ++i) {
@@ -71,6 +86,7 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
         const qsizetype r = archivosRAW.size();
         if (r < 2) {
             // The log is not restarted and a loaded set stays as it is.
+            std::vector<TIFFPrecargado>().swap(set.TIFFsPrecargados);
             insufficient(reporter);
             return 0;
         }
@@ -83,7 +99,7 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
         set.TablaMapaImagenes = 0;
 
         std::vector<Candidate> candidates = listCandidates(folder, archivosRAW);
-        decodeAll(candidates);
+        decodeAll(candidates, set.TIFFsPrecargados);
 
         int count = 0;
         bool mismatch = false;

@@ -11,6 +11,14 @@
 #include <cstdint>
 #include <vector>
 
+// A TIFF decoded ahead of the load that needs it (while the rest of its set
+// was still developing), with the version of the file it was decoded from.
+struct TIFFPrecargado {
+    QString path;
+    FileStamp stamp;
+    GflBitmap image;
+};
+
 // Lists are stored 0-based: image k of the set lives at index k - 1.
 // OrdenExposicion holds 1-based positions, as the log and the map code count.
 struct ImageSet {
@@ -24,6 +32,9 @@ struct ImageSet {
     // What each file was on disk when it was decoded, parallel to ArchivosTIFF:
     // a later reload may skip a file that has not changed since.
     std::vector<FileStamp> SellosTIFF;
+    // Files decoded ahead: the next load takes each one whose file is still
+    // the version decoded, instead of reading it again, and then drops them.
+    std::vector<TIFFPrecargado> TIFFsPrecargados;
 
     // Decoding table of the last map built from this set (grey level ->
     // fractional image number) and the number of images it was built for.
