@@ -42,6 +42,8 @@ void TiffPrefetch::take(const DecoderPool& pool) {
             queue_.push_back(e.job.tiff);
             queued = true;
         }
+        // Not idle until the worker, about to start, has looked at the queue.
+        if (queued && !worker_.joinable()) busy_ = true;
     }
     if (!queued) return;
     if (!worker_.joinable()) worker_ = std::thread([this] { run(); });
@@ -53,10 +55,12 @@ void TiffPrefetch::run() {
         QString path;
         {
             std::unique_lock<std::mutex> lock(mutex_);
+            busy_ = false;
             wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             if (queue_.empty()) return;  // stopping
             path = queue_.front();
             queue_.pop_front();
+            busy_ = true;
         }
         if (!roomFor(path)) continue;
         TIFFPrecargado frame;
@@ -68,6 +72,11 @@ void TiffPrefetch::run() {
         std::lock_guard<std::mutex> lock(mutex_);
         decoded_.push_back(std::move(frame));
     }
+}
+
+bool TiffPrefetch::idle() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.empty() && !busy_;
 }
 
 void TiffPrefetch::finish(ImageSet& set) {

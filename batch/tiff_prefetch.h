@@ -24,6 +24,8 @@ class TiffPrefetch {
 
     // Queues the TIFF of each file the pool has developed since the last call.
     void take(const DecoderPool& pool);
+    // Nothing queued and nothing being decoded.
+    bool idle();
     // Stops taking files: one being decoded is finished, those not begun are
     // left to the load. Puts what was decoded into `set` for its next load.
     void finish(ImageSet& set);
@@ -34,6 +36,7 @@ class TiffPrefetch {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<QString> queue_;
+    bool busy_ = false;  // the worker is decoding a frame
     QSet<QString> seen_;
     std::vector<TIFFPrecargado> decoded_;
     bool stopping_ = false;

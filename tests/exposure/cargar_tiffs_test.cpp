@@ -189,3 +189,24 @@ TEST_F(CargarTIFFsTest, ARawNameWithoutExtensionIsAnUnexpectedError) {
 }
 
 }  // namespace
+
+namespace {
+
+// A frame decoded ahead is taken as it is only while its file is the version
+// it was decoded from; its marker pixels show which way each image came.
+TEST_F(CargarTIFFsTest, FramesDecodedAheadAreTakenOnlyWhileTheirFileIsUnchanged) {
+    const auto images = write({"IMG_1.tiff", "IMG_2.tiff", "IMG_3.tiff"});
+    const GflBitmap marker = randomBitmap(6, 4, 7);
+    for (const char* name : {"IMG_1.tiff", "IMG_2.tiff"})
+        set.TIFFsPrecargados.push_back({folder + name, fileStamp(folder + name), marker});
+    writeTiffSet(folder, {"IMG_2.tiff"}, {images[1]});  // rewritten since
+    EXPECT_EQ(CargarTIFFs(ref(), kThreeRaw, set, rep), 3);
+    EXPECT_EQ(set.ImagenesTIFF[0].pixels, marker.pixels);
+    EXPECT_EQ(set.ImagenesTIFF[1].pixels, images[1].pixels);
+    EXPECT_EQ(set.ImagenesTIFF[2].pixels, images[2].pixels);
+    EXPECT_EQ(set.SellosTIFF[0], fileStamp(folder + "IMG_1.tiff"));
+    EXPECT_TRUE(set.TIFFsPrecargados.empty());
+    EXPECT_EQ(rep.logLines(), QStringList{"Loading 3 TIFF files..."});
+}
+
+}  // namespace
