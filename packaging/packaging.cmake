@@ -63,4 +63,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # not call it yet.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "dcraw, fonts-liberation2 | fonts-liberation, liblcms2-2")
+# LibRaw's dcraw_emu (and raw-identify) for the cameras dcraw cannot read.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libraw-bin")
 include(CPack)

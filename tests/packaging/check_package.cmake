@@ -1,5 +1,6 @@
 # Builds the Debian package into OUT and checks its file list and dependencies:
-# every program, the desktop entry and the icon; dcraw and the libraries.
+# every program, the desktop entry and the icon; dcraw and the libraries, and
+# LibRaw's tools as a recommendation.
 # Run by CTest: cmake -DCPACK=... -DDPKG_DEB=... -DCONFIG=... -DOUT=...
 #   -DPROGRAMS=a,b -P check_package.cmake
 if(NOT CPACK OR NOT EXISTS "${CPACK}" OR NOT DPKG_DEB OR NOT EXISTS "${DPKG_DEB}")
@@ -52,4 +53,8 @@ foreach(package IN ITEMS dcraw libqt6widgets6 libqt6gui6 libqt6core6 libtiff6 li
     message(FATAL_ERROR "the package does not depend on ${package}: ${depends}")
   endif()
 endforeach()
+execute_process(COMMAND "${DPKG_DEB}" -f ${debs} Recommends OUTPUT_VARIABLE recommends)
+if(NOT recommends MATCHES "libraw-bin")
+  message(FATAL_ERROR "the package does not recommend libraw-bin: ${recommends}")
+endif()
 message(STATUS "package ${debs}: ${PROGRAMS}, desktop entry and icons; depends on ${depends}")
