@@ -97,8 +97,11 @@ void frmMain::Revelado(const QString& ruta) {
         if (status == DevelopmentStatus::NotStarted) return;  // an earlier one goes on
         NumRevelados = development_->numRevelados();
         UltimoRevelado = development_->ultimoRevelado();
-        // The user sees dcraw report each file.
-        if (status == DevelopmentStatus::Developing) dcrawLog_->follow(development_->messages());
+        // The user sees the decoder report each file.
+        if (status == DevelopmentStatus::Developing) {
+            dcrawLog_->setWindowTitle(development_->decoder().name());
+            dcrawLog_->follow(development_->messages());
+        }
         showDevelopment(status);
     } catch (...) {
         reporter_.InformarError(QStringLiteral("Revelado"));

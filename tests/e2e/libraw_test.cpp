@@ -89,6 +89,27 @@ TEST_F(LibRawTest, TheDevelopmentIsDcrawEmuRunByHand) {
         << lines.join("\n").toStdString();
 }
 
+// dcraw_emu ends with status 0 without a TIFF: its own line tells why.
+TEST_F(LibRawTest, AFileLibRawCannotReadIsReportedInItsOwnWords) {
+    const QString folder = dir.path() + "/";
+    makeBracket(folder, 1);
+    writeBytes(folder + "IMG_0002.dng", "this is a text file, not a photograph\n");
+    DetachedLauncher launcher;
+    RecordingReporter reporter;
+    ImageSet set;
+    FullDevelopment development(launcher, reporter, set);
+    FullDevelopmentJob job;
+    job.rutaReferencia = folder + "IMG_0001.dng";
+    job.archivosRAW = QStringList{"IMG_0001.dng", "IMG_0002.dng"};
+    job.decoder = DecoderSetting::LibRaw;
+    presetWB(2, job.settings.txtWB);
+    EXPECT_EQ(developToEnd(development, job, 50), DevelopmentStatus::Complete);
+    ASSERT_EQ(reporter.boxes.size(), 1u);
+    EXPECT_TRUE(reporter.boxes[0].text.startsWith("LibRaw could not develop IMG_0002.dng\r\nCannot open " +
+                                                  folder + "IMG_0002.dng: "))
+        << reporter.boxes[0].text.toStdString();
+}
+
 TEST_F(LibRawTest, AutomaticTurnsToLibRawFromPreviewToBlend) {
     makeBracket(dir.path(), 3);
     frmMain& w = *window;
