@@ -1,5 +1,5 @@
 // The decoder list of the window, with stand-in decoders: what a change does
-// to the preview and the label, and a LibRaw that is not installed.
+// to the preview and the label.
 #include "tests/app/development_fixture.h"
 
 namespace {
@@ -39,20 +39,6 @@ TEST_F(DecoderWindowTest, ChoosingLibRawRedevelopsThePreviewWithIt) {
     pick(w.cmbDecoder, 0);
     EXPECT_EQ(w.lblDCRAW->text(), dcrawLine);
     EXPECT_EQ(fake->identifications, asked);
-}
-
-TEST_F(DecoderWindowTest, WithoutLibRawAFileDcrawCannotReadIsNotDeveloped) {
-    window->hooks().rutaLibRaw = libRaw.filePath("missing");
-    fake->dcrawCannotRead = {"IMG_0002.CR3"};
-    const QString folder = makeSet({"IMG_0001.CR3", "IMG_0002.CR3"});
-    choose(folder + "IMG_0001.CR3");
-    EXPECT_TRUE(fake->calls.empty());
-    EXPECT_FALSE(window->timReveladoRapido->isActive());
-    const QString needed = "LibRaw (dcraw_emu, Debian package libraw-bin) is needed for IMG_0002.CR3";
-    EXPECT_EQ(logLines(), (QStringList{"Quick developing IMG_0001.CR3...", needed, "DONE"}));
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, "ERROR");
-    EXPECT_EQ(boxes[0].text, needed);
 }
 
 }  // namespace

@@ -96,40 +96,23 @@ TEST_F(DecoderChoiceTest, EachVersionOfAFileIsAskedAboutOnce) {
 
 TEST_F(DecoderChoiceTest, AMixedSetIsDevelopedWholeByLibRaw) {
     fake.dcrawCannotRead = {"c.CR3"};
-    fake.endWhenTiffWritten = false;
-    fake.develop = [](const QString& raw) {
-        writeBytes(tiffDeRaw(raw), headerFirstTiff(makeBitmap(40, 30, [](int, int, int) {
-                       return 1000.0;
-                   })));
-    };
     ImageSet set;
-    FullDevelopmentOptions options;
-    options.maxProcesses = 3;
-    FullDevelopment development(fake, reporter, set, options);
+    FullDevelopment development(fake, reporter, set);
     FullDevelopmentJob job;
     job.rutaReferencia = raws[0];
     job.archivosRAW = QStringList{"a.CR3", "b.CR3", "c.CR3"};
-    presetWB(2, job.settings.txtWB);
     job.rutaDCRAW = paths.dcraw;
     job.rutaLibRaw = paths.libRaw;
     ASSERT_EQ(development.start(job), DevelopmentStatus::Developing);
     EXPECT_EQ(reporter.logLines().mid(1, 2),
               (QStringList{"3 RAW files found now", "dcraw cannot read c.CR3: developing with LibRaw"}));
-    ASSERT_EQ(fake.calls.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(fake.calls[i].program, paths.libRaw);
-        EXPECT_EQ(fake.calls[i].arguments.mid(fake.calls[i].arguments.size() - 3),
-                  (QStringList{"-Z", "tiff", raws[static_cast<int>(i)]}));
+    for (const FakeDecoder::Call& call : fake.calls) {
+        EXPECT_EQ(call.program, paths.libRaw);
+        EXPECT_EQ(call.arguments.mid(call.arguments.size() - 3, 2), (QStringList{"-Z", "tiff"}));
     }
-    fake.end(0, true);
-    fake.end(1, true);
-    fake.end(2, false);  // dcraw_emu ends "successfully" without a TIFF
-    EXPECT_EQ(development.poll(), DevelopmentStatus::Complete);
-    ASSERT_EQ(reporter.boxes.size(), 1u);
-    EXPECT_EQ(reporter.boxes[0].text, "LibRaw could not develop c.CR3");
-    // The label shows the line of the decoder that developed the set.
-    EXPECT_TRUE(reporter.commands.back().startsWith(paths.libRaw + " -v -4 -T"));
-    EXPECT_TRUE(reporter.commands.back().endsWith(" -t 0 -h -Z tiff"));
+    fake.hasEnded = true;  // dcraw_emu ends "successfully" without a TIFF
+    EXPECT_EQ(development.poll(), DevelopmentStatus::Failed);
+    EXPECT_EQ(reporter.boxes.back().text, "LibRaw could not develop c.CR3");
 }
 
 TEST(DecoderTest, LibRawNamesItsTiffsAsDcrawDoes) {

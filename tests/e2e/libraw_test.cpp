@@ -2,13 +2,11 @@
 // development is dcraw_emu run by hand, and the window and orrindale-batch
 // take a set from RAW files to a blended TIFF with it.
 #include "develop/full_development.h"
-#include "exposure/image_set.h"
 #include "support/recording_reporter.h"
 #include "tests/app/window_fixture.h"
 #include "tests/common/test_images.h"
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 
 namespace {
@@ -16,11 +14,10 @@ namespace {
 // `count` 600 x 400 frames, 2 EV apart, named <prefix>0001.dng ...
 QStringList makeBracket(const QString& folder, int count, const QString& prefix = "IMG_") {
     QDir().mkpath(folder);
-    QProcess gen;
-    gen.start(ORRINDALE_MAKE_BRACKET, {"--count", QString::number(count), "--step", "2", "--width",
-                                       "600", "--height", "400", "--prefix", prefix, "--out", folder});
-    EXPECT_TRUE(gen.waitForFinished(60000));
-    EXPECT_EQ(gen.exitCode(), 0) << gen.readAllStandardError().toStdString();
+    EXPECT_EQ(QProcess::execute(ORRINDALE_MAKE_BRACKET,
+                                {"--count", QString::number(count), "--width", "600", "--height",
+                                 "400", "--prefix", prefix, "--out", folder}),
+              0);
     return QDir(folder).entryList({"*.dng"}, QDir::Files, QDir::Name);
 }
 
@@ -45,21 +42,19 @@ class LibRawTest : public WindowTest {
 };
 
 // Folder and file names with several dots: "-Z tiff" replaces only the last
-// extension of the name, as dcraw does.
+// extension of the name, as dcraw does. A file dcraw_emu cannot read ends
+// its run with status 0 and no TIFF: its own line tells why.
 TEST_F(LibRawTest, TheDevelopmentIsDcrawEmuRunByHand) {
-    const QString folder = dir.path() + "/set.v1.2/";
-    const QStringList names = makeBracket(folder, 3, "IMG.x.");
-    ASSERT_EQ(names.first(), "IMG.x.0001.dng");
-    DevelopSettings settings;
-    presetWB(2, settings.txtWB);
-
-    const QString byHand = dir.path() + "/by.hand/";
-    QDir().mkpath(byHand);
+    const QString folder = dir.path() + "/set.v1.2/", byHand = dir.path() + "/by.hand/";
+    QStringList names = makeBracket(folder, 2, "IMG.x.");
+    makeBracket(byHand, 2, "IMG.x.");
+    writeBytes(folder + "IMG.x.0003.dng", "this is a text file, not a photograph\n");
+    FullDevelopmentJob job;
+    presetWB(2, job.settings.txtWB);
     for (const QString& n : names) {
-        ASSERT_TRUE(QFile::copy(folder + n, byHand + n));
         QProcess emu;
         emu.setStandardOutputFile(QProcess::nullDevice());
-        emu.start(RutaLibRaw, opcionesDCRAW(settings, false, false) << "-Z" << "tiff" << byHand + n);
+        emu.start(RutaLibRaw, opcionesDCRAW(job.settings, false, false) << "-Z" << "tiff" << byHand + n);
         ASSERT_TRUE(emu.waitForFinished(60000));
     }
 
@@ -67,47 +62,25 @@ TEST_F(LibRawTest, TheDevelopmentIsDcrawEmuRunByHand) {
     RecordingReporter reporter;
     ImageSet set;
     FullDevelopment development(launcher, reporter, set);
-    FullDevelopmentJob job;
     job.rutaReferencia = folder + names.first();
-    job.archivosRAW = names;
-    job.settings = settings;
+    job.archivosRAW = names << "IMG.x.0003.dng";
     job.decoder = DecoderSetting::LibRaw;
-    ASSERT_EQ(developToEnd(development, job, 50), DevelopmentStatus::Complete)
-        << reporter.log.toStdString();
+    ASSERT_EQ(developToEnd(development, job, 50), DevelopmentStatus::Complete);
     EXPECT_TRUE(reporter.logLines().contains("Developing with LibRaw"));
-    for (const QString& n : names) {
-        const QString tiff = n.left(n.size() - 3) + "tiff";
+    for (const QString tiff : {"IMG.x.0001.tiff", "IMG.x.0002.tiff"}) {
         GflBitmap ours, theirs;
         ASSERT_FALSE(CargarGflBitmap(folder + tiff, ours, reporter)) << tiff.toStdString();
         ASSERT_FALSE(CargarGflBitmap(byHand + tiff, theirs, reporter));
         EXPECT_EQ(ours.width, 600);
         EXPECT_TRUE(ours.pixels == theirs.pixels) << tiff.toStdString();
     }
-    // dcraw_emu's progress, printed on standard output, reaches the messages.
-    const QStringList lines = development.messages().readNew(true);
-    EXPECT_TRUE(lines.contains("IMG.x.0002.dng: Writing file " + folder + "IMG.x.0002.tiff"))
-        << lines.join("\n").toStdString();
-}
-
-// dcraw_emu ends with status 0 without a TIFF: its own line tells why.
-TEST_F(LibRawTest, AFileLibRawCannotReadIsReportedInItsOwnWords) {
-    const QString folder = dir.path() + "/";
-    makeBracket(folder, 1);
-    writeBytes(folder + "IMG_0002.dng", "this is a text file, not a photograph\n");
-    DetachedLauncher launcher;
-    RecordingReporter reporter;
-    ImageSet set;
-    FullDevelopment development(launcher, reporter, set);
-    FullDevelopmentJob job;
-    job.rutaReferencia = folder + "IMG_0001.dng";
-    job.archivosRAW = QStringList{"IMG_0001.dng", "IMG_0002.dng"};
-    job.decoder = DecoderSetting::LibRaw;
-    presetWB(2, job.settings.txtWB);
-    EXPECT_EQ(developToEnd(development, job, 50), DevelopmentStatus::Complete);
     ASSERT_EQ(reporter.boxes.size(), 1u);
-    EXPECT_TRUE(reporter.boxes[0].text.startsWith("LibRaw could not develop IMG_0002.dng\r\nCannot open " +
-                                                  folder + "IMG_0002.dng: "))
+    EXPECT_TRUE(reporter.boxes[0].text.startsWith("LibRaw could not develop IMG.x.0003.dng\r\nCannot open " +
+                                                  folder + "IMG.x.0003.dng: "))
         << reporter.boxes[0].text.toStdString();
+    // dcraw_emu's progress, printed on standard output, reaches the messages.
+    EXPECT_TRUE(development.messages().readNew(true).contains("IMG.x.0002.dng: Writing file " +
+                                                              folder + "IMG.x.0002.tiff"));
 }
 
 TEST_F(LibRawTest, AutomaticTurnsToLibRawFromPreviewToBlend) {
@@ -124,22 +97,20 @@ TEST_F(LibRawTest, AutomaticTurnsToLibRawFromPreviewToBlend) {
     ASSERT_TRUE(waitFor([&] { return w.cmdEV->isEnabled(); }, 60000)) << w.statusText().toStdString();
     w.cmdEV->click();
     w.cmdBuildMap->click();
-    ASSERT_TRUE(w.cmdBlend->isEnabled()) << w.statusText().toStdString();
     w.cmdBlend->click();
     EXPECT_EQ(QDir(dir.path()).entryList({"OD_*.tif"}).size(), 1) << w.statusText().toStdString();
     EXPECT_NEAR(w.imagenes.ExpRelativas[1], 0.25, 0.25 * 0.02);  // 2 EV brighter
 }
 
 TEST_F(LibRawTest, TheBatchProgramBlendsWithLibRaw) {
-    const QString folder = dir.path() + "/set/";
-    makeBracket(folder, 3);
+    makeBracket(dir.path(), 3);
     QProcess batch;
-    batch.start(ORRINDALE_BATCH, {"--decoder", "libraw", folder + "IMG_0001.dng"});
+    batch.start(ORRINDALE_BATCH, {"--decoder", "libraw", dir.path() + "/IMG_0001.dng"});
     ASSERT_TRUE(batch.waitForFinished(300000));
     const QString out = QString::fromLocal8Bit(batch.readAllStandardOutput());
-    EXPECT_EQ(batch.exitCode(), 0) << out.toStdString() << batch.readAllStandardError().toStdString();
+    EXPECT_EQ(batch.exitCode(), 0) << out.toStdString();
     EXPECT_TRUE(out.contains("3 RAW files found now\nDeveloping with LibRaw\n")) << out.toStdString();
-    EXPECT_EQ(QDir(folder).entryList({"OD_*.tif"}).size(), 1);
+    EXPECT_EQ(QDir(dir.path()).entryList({"OD_*.tif"}).size(), 1);
 }
 
 }  // namespace
