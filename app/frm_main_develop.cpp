@@ -40,7 +40,7 @@ DcrawRun frmMain::startDecoder(const Decoder& decoder, const QStringList& argume
 
 DecoderChoice frmMain::decoderFor(const QString& ruta) {
     QStringList raws;
-    if (!ruta.isEmpty()) {
+    if (ruta.contains(QLatin1Char('/'))) {
         const QString folder = CarpetaArchivo(ruta);
         for (const QString& name : ArchivosRAW) raws << folder + name;
         raws << ruta;  // passed over when it is one of the set
