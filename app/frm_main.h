@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -132,6 +133,7 @@ public:
     QPushButton* cmdEV = nullptr;
     QPushButton* cmdEVMethod = nullptr;
     QPushButton* cmdBuildMap = nullptr;
+    QCheckBox* chkAlign = nullptr;
 
     QGroupBox* frmBlend = nullptr;
     QLabel* Label18 = nullptr;

@@ -11,6 +11,19 @@
 #include <cstdint>
 #include <vector>
 
+// The samples of an image that show something it saw, after it was moved
+// into image 1's geometry: on row y, x from begin[y] to end[y] - 1. A moved
+// frame covers one run per row (the image of a rectangle is convex). Empty
+// lists mean every sample is covered.
+struct CoveredRows {
+    std::vector<int32_t> begin, end;
+
+    bool all() const { return begin.empty(); }
+    bool covers(int x, int y) const {
+        return all() || (x >= begin[static_cast<size_t>(y)] && x < end[static_cast<size_t>(y)]);
+    }
+};
+
 // Lists are stored 0-based: image k of the set lives at index k - 1.
 // OrdenExposicion holds 1-based positions, as the log and the map code count.
 struct ImageSet {
@@ -24,6 +37,9 @@ struct ImageSet {
     // What each file was on disk when it was decoded, parallel to ArchivosTIFF:
     // a later reload may skip a file that has not changed since.
     std::vector<FileStamp> SellosTIFF;
+    // Coverage of each image after alignment, parallel to ImagenesTIFF; empty
+    // when the set was not aligned. Every load empties it.
+    std::vector<CoveredRows> Cobertura;
 
     // Decoding table of the last map built from this set (grey level ->
     // fractional image number) and the number of images it was built for.
