@@ -39,9 +39,11 @@ std::vector<FrameAlignment> estimateMoves(const std::vector<const GflBitmap*>& i
 // whose source lies inside the frame as shot.
 CoveredRows coveredRows(const RigidMove& move, int width, int height);
 
-// Image k resampled into image 1's geometry (clamped cubic, no ringing).
-// Uncovered samples are 0 and listed as such in `covered`.
-GflBitmap resampleToFirst(const GflBitmap& image, const RigidMove& move, CoveredRows& covered);
+// Image k resampled into image 1's geometry in its own memory (clamped cubic,
+// no ringing; a few hundred rows to spare, not a second frame). Uncovered
+// samples become 0 and are listed as such in `covered`. The move must keep
+// the frame upright within a quarter turn.
+void resampleInPlace(GflBitmap& image, const RigidMove& move, CoveredRows& covered);
 
 // After the relative exposures: every uncovered sample of image k >= 2 is
 // taken from image k - 1 (itself filled) times their exposure ratio, capped at

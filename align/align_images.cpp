@@ -43,9 +43,7 @@ bool alignImages(const AlignSettings& settings, ImageSet& set, Reporter& reporte
             if (!set.usable())
                 throw RunError(kErrInvalidArgument, QStringLiteral("The image set is not loaded"));
             if (cornerShift(move, set.AnchoImagen, set.AltoImagen) >= kNegligibleCornerShift) {
-                CoveredRows covered;
-                set.ImagenesTIFF[k] = resampleToFirst(set.ImagenesTIFF[k], move, covered);
-                set.Cobertura[k] = std::move(covered);
+                resampleInPlace(set.ImagenesTIFF[k], move, set.Cobertura[k]);
             }
             reporter.EscribirEstado(moveLine(path, move), true);
         }

@@ -10,7 +10,11 @@
 #include "support/parallel.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -26,28 +30,155 @@ bool inside(const SourceMap& m, int x, int y, int width, int height) {
     return sx >= 0 && sx <= width - 1 && sy >= 0 && sy <= height - 1;
 }
 
-struct Weights {
-    float w[4];
-};
-
 // Catmull-Rom weights of the samples at -1, 0, 1, 2 for a position t in [0, 1].
-inline Weights catmullRom(float t) {
+inline std::array<float, 4> catmullRom(float t) {
     const float t2 = t * t, t3 = t2 * t;
-    return {{(-t3 + 2 * t2 - t) * 0.5f, (3 * t3 - 5 * t2 + 2) * 0.5f,
-             (-3 * t3 + 4 * t2 + t) * 0.5f, (t3 - t2) * 0.5f}};
+    return {(-t3 + 2 * t2 - t) * 0.5f, (3 * t3 - 5 * t2 + 2) * 0.5f, (-3 * t3 + 4 * t2 + t) * 0.5f,
+            (t3 - t2) * 0.5f};
 }
 
-// Whole part (limited to 0..size - 2) and fraction of a position in [0, size - 1].
-inline int split(double s, int size, float& t) {
-    int i = static_cast<int>(std::floor(s));
+// The weights for 1024 phases between two samples and for t = 1: a phase is
+// 1/1024 of a pixel, far below what the estimate resolves. Phase 0 is exactly
+// (0, 1, 0, 0), so a whole-pixel move copies its samples. Each weight is
+// stored four times, ready for the four lanes of a vector.
+constexpr int kPhases = 1024;
+struct PhaseWeights {
+    alignas(16) float w[4][4];
+};
+const PhaseWeights* phaseTable() {
+    static const std::vector<PhaseWeights> table = [] {
+        std::vector<PhaseWeights> t(kPhases + 1);
+        for (int p = 0; p <= kPhases; ++p) {
+            const auto w = catmullRom(static_cast<float>(p) / kPhases);
+            for (int j = 0; j < 4; ++j) std::fill_n(t[static_cast<size_t>(p)].w[j], 4, w[static_cast<size_t>(j)]);
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+// Whole part (limited to 0..size - 2) and phase of a position in
+// [0, size - 1]; positions are never negative, so truncation is the floor.
+inline int split(double s, int size, int& phase) {
+    int i = static_cast<int>(s);
     if (i > size - 2) i = size - 2;
-    if (i < 0) i = 0;
-    t = static_cast<float>(s - i);
+    phase = static_cast<int>(static_cast<float>(s - i) * kPhases + 0.5f);
     return i;
 }
 
-inline float clampTo(float v, float a, float b) {
-    return std::min(std::max(v, std::min(a, b)), std::max(a, b));
+// Nearest integer of a value in 0..65535, halves to even: adding and taking
+// away 1.5 * 2^23 leaves a float rounded to a whole number in the default
+// rounding mode, without a call into the maths library in the pixel loop.
+constexpr float kRoundingConstant = 12582912.0f;
+inline uint16_t roundSample(float v) {
+    return static_cast<uint16_t>(static_cast<int>((v + kRoundingConstant) - kRoundingConstant));
+}
+
+// The arithmetic of one pixel, its three channels at once: four taps, the
+// weighted sum in a fixed order, the clamp to the two middle taps. The SSE2
+// form computes each lane exactly as the plain form computes each channel.
+#if defined(__SSE2__)
+struct Rgb4 {
+    __m128 v;
+};
+// Reads four samples and ignores the fourth: not for a row's last pixel.
+inline Rgb4 loadSamples(const uint16_t* p) {
+    const __m128i four = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    return {_mm_cvtepi32_ps(_mm_unpacklo_epi16(four, _mm_setzero_si128()))};
+}
+inline Rgb4 loadLastSamples(const uint16_t* p) {
+    const uint16_t four[4] = {p[0], p[1], p[2], 0};
+    return loadSamples(four);
+}
+inline Rgb4 loadFloats(const float* p) { return {_mm_loadu_ps(p)}; }
+inline Rgb4 interpolate(const PhaseWeights& w, Rgb4 a, Rgb4 b, Rgb4 c, Rgb4 d) {
+    __m128 sum = _mm_add_ps(_mm_mul_ps(_mm_load_ps(w.w[0]), a.v), _mm_mul_ps(_mm_load_ps(w.w[1]), b.v));
+    sum = _mm_add_ps(sum, _mm_mul_ps(_mm_load_ps(w.w[2]), c.v));
+    sum = _mm_add_ps(sum, _mm_mul_ps(_mm_load_ps(w.w[3]), d.v));
+    return {_mm_min_ps(_mm_max_ps(sum, _mm_min_ps(b.v, c.v)), _mm_max_ps(b.v, c.v))};
+}
+// Stores four floats: the fourth lands on the next pixel's first sample,
+// which is written after it (the buffer has room past its end).
+inline void storeFloats(float* p, Rgb4 v) { _mm_storeu_ps(p, v.v); }
+inline __m128i packSamples(Rgb4 v) {
+    const __m128 k = _mm_set1_ps(kRoundingConstant);
+    const __m128i whole = _mm_cvttps_epi32(_mm_sub_ps(_mm_add_ps(v.v, k), k));
+    // 0..65535 packed through the signed range: SSE2 has no unsigned pack.
+    const __m128i bias = _mm_set1_epi32(32768);
+    return _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(whole, bias), bias),
+                         _mm_set1_epi16(static_cast<short>(0x8000)));
+}
+// Writes four samples, the fourth over the next pixel's first: not for the
+// last pixel written in a row.
+inline void storeSamples(uint16_t* p, Rgb4 v) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), packSamples(v));
+}
+inline void storeLastSamples(uint16_t* p, Rgb4 v) {
+    alignas(16) uint16_t eight[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(eight), packSamples(v));
+    std::copy_n(eight, 3, p);
+}
+#else
+struct Rgb4 {
+    float v[3];
+};
+inline Rgb4 loadSamples(const uint16_t* p) { return {{float(p[0]), float(p[1]), float(p[2])}}; }
+inline Rgb4 loadLastSamples(const uint16_t* p) { return loadSamples(p); }
+inline Rgb4 loadFloats(const float* p) { return {{p[0], p[1], p[2]}}; }
+inline Rgb4 interpolate(const PhaseWeights& w, Rgb4 a, Rgb4 b, Rgb4 c, Rgb4 d) {
+    Rgb4 out{};
+    for (int k = 0; k < 3; ++k) {
+        const float sum =
+            w.w[0][0] * a.v[k] + w.w[1][0] * b.v[k] + w.w[2][0] * c.v[k] + w.w[3][0] * d.v[k];
+        out.v[k] = std::min(std::max(sum, std::min(b.v[k], c.v[k])), std::max(b.v[k], c.v[k]));
+    }
+    return out;
+}
+inline void storeFloats(float* p, Rgb4 v) { std::copy_n(v.v, 3, p); }
+inline void storeSamples(uint16_t* p, Rgb4 v) {
+    for (int k = 0; k < 3; ++k) p[k] = roundSample(v.v[k]);
+}
+inline void storeLastSamples(uint16_t* p, Rgb4 v) { storeSamples(p, v); }
+#endif
+
+// One output row: samples [xb, xe) of row y from the source rows, into `out`
+// (the rest of `out` is left alone). `column` holds 3 * width + 4 floats.
+void resampleRow(const SourceMap& m, double slope, const uint16_t* const* source, int width,
+                 int height, int y, int xb, int xe, float* column, uint16_t* out) {
+    if (xb >= xe) return;
+    const PhaseWeights* weights = phaseTable();
+    // Along the row the source points lie on one line: at source column u,
+    // source row v(u) = slope u + offset.
+    const double offset = m.a[4] * y + m.a[5] - slope * (m.a[1] * y + m.a[2]);
+    int phase = 0;
+    const int u0 = std::max(0, split(m.sx(xb, y), width, phase) - 1);
+    const int u1 = std::min(width - 1, split(m.sx(xe - 1, y), width, phase) + 2);
+    // First pass: every source column the row needs, at its v(u).
+    auto columnAt = [&](int u, auto load) {
+        const double v = std::clamp(slope * u + offset, 0.0, height - 1.0);
+        const int iv = split(v, height, phase);
+        const size_t at = static_cast<size_t>(u) * 3;
+        const Rgb4 r1 = load(source[iv] + at);
+        const Rgb4 r2 = load(source[iv + 1] + at);
+        const Rgb4 r0 = iv > 0 ? load(source[iv - 1] + at) : r1;
+        const Rgb4 r3 = iv + 2 < height ? load(source[iv + 2] + at) : r2;
+        storeFloats(column + at, interpolate(weights[phase], r0, r1, r2, r3));
+    };
+    const int fastEnd = std::min(u1, width - 2);
+    for (int u = u0; u <= fastEnd; ++u) columnAt(u, loadSamples);
+    if (u1 == width - 1) columnAt(u1, loadLastSamples);
+    // Second pass: along the row.
+    auto pixelAt = [&](int x) {
+        const int iu = split(m.sx(x, y), width, phase);
+        const float* c1 = column + static_cast<size_t>(iu) * 3;
+        const float* c2 = c1 + 3;
+        const float* c0 = iu > u0 ? c1 - 3 : c1;
+        const float* c3 = iu + 2 <= u1 ? c2 + 3 : c2;
+        return interpolate(weights[phase], loadFloats(c0), loadFloats(c1), loadFloats(c2),
+                           loadFloats(c3));
+    };
+    for (int x = xb; x < xe - 1; ++x) storeSamples(out + static_cast<size_t>(x) * 3, pixelAt(x));
+    storeLastSamples(out + static_cast<size_t>(xe - 1) * 3, pixelAt(xe - 1));
 }
 
 CoveredRows coverageOf(const SourceMap& m, int width, int height) {
@@ -91,7 +222,7 @@ CoveredRows coveredRows(const RigidMove& move, int width, int height) {
     return coverageOf(SourceMap{affineOf(inverse(move), width, height)}, width, height);
 }
 
-GflBitmap resampleToFirst(const GflBitmap& image, const RigidMove& move, CoveredRows& covered) {
+void resampleInPlace(GflBitmap& image, const RigidMove& move, CoveredRows& covered) {
     const int width = image.width, height = image.height;
     if (image.empty() || image.pixels.size() != image.sampleCount())
         throw RunError(kErrInvalidArgument, QStringLiteral("Empty image"));
@@ -99,64 +230,55 @@ GflBitmap resampleToFirst(const GflBitmap& image, const RigidMove& move, Covered
     if (!(m.a[0] > 0))
         throw RunError(kErrInvalidArgument, QStringLiteral("Move outside the aligned range"));
     covered = coverageOf(m, width, height);
-    GflBitmap out;
-    out.width = width;
-    out.height = height;
-    out.pixels.assign(out.sampleCount(), 0);
     if (width < 2 || height < 2) {
-        // Nothing to interpolate between: only a move that keeps every sample in place.
-        for (int y = 0; y < height; ++y)
-            for (int x = covered.begin[static_cast<size_t>(y)]; x < covered.end[static_cast<size_t>(y)]; ++x) {
-                const long sx = std::lround(m.sx(x, y)), sy = std::lround(m.sy(x, y));
-                std::copy_n(image.row(static_cast<int>(sy)) + sx * 3, 3, out.row(y) + x * 3);
-            }
-        return out;
-    }
-    // Along output row y, the source points lie on one line: at source column
-    // u its row is v(u) = slope u + offset(y).
-    const double slope = m.a[3] / m.a[0];
-    parallelRows(height, 16, [&](const RowBand& band) {
-        std::vector<float> column(static_cast<size_t>(width) * 3);
-        for (int y = band.begin; y < band.end; ++y) {
-            const int xb = covered.begin[static_cast<size_t>(y)], xe = covered.end[static_cast<size_t>(y)];
-            if (xb >= xe) continue;
-            const double rowX = m.a[1] * y + m.a[2];
-            const double offset = m.a[4] * y + m.a[5] - slope * rowX;
-            float t = 0;
-            const int u0 = std::max(0, split(m.sx(xb, y), width, t) - 1);
-            const int u1 = std::min(width - 1, split(m.sx(xe - 1, y), width, t) + 2);
-            // First pass: every source column the row needs, at its v(u).
-            for (int u = u0; u <= u1; ++u) {
-                const double v = std::clamp(slope * u + offset, 0.0, height - 1.0);
-                const int iv = split(v, height, t);
-                const Weights w = catmullRom(t);
-                const uint16_t* r1 = image.row(iv) + static_cast<size_t>(u) * 3;
-                const uint16_t* r2 = image.row(iv + 1) + static_cast<size_t>(u) * 3;
-                const uint16_t* r0 = iv > 0 ? image.row(iv - 1) + static_cast<size_t>(u) * 3 : r1;
-                const uint16_t* r3 = iv + 2 < height ? image.row(iv + 2) + static_cast<size_t>(u) * 3 : r2;
-                float* c = column.data() + static_cast<size_t>(u) * 3;
-                for (int k = 0; k < 3; ++k) {
-                    const float a = r1[k], b = r2[k];
-                    c[k] = clampTo(w.w[0] * r0[k] + w.w[1] * a + w.w[2] * b + w.w[3] * r3[k], a, b);
-                }
-            }
-            // Second pass: along the row.
-            uint16_t* o = out.row(y);
-            for (int x = xb; x < xe; ++x) {
-                const int iu = split(m.sx(x, y), width, t);
-                const Weights w = catmullRom(t);
-                const float* c1 = column.data() + static_cast<size_t>(iu) * 3;
-                const float* c2 = c1 + 3;
-                const float* c0 = iu > u0 ? c1 - 3 : c1;
-                const float* c3 = iu + 2 <= u1 ? c2 + 3 : c2;
-                for (int k = 0; k < 3; ++k) {
-                    const float v =
-                        clampTo(w.w[0] * c0[k] + w.w[1] * c1[k] + w.w[2] * c2[k] + w.w[3] * c3[k],
-                                c1[k], c2[k]);
-                    o[static_cast<size_t>(x) * 3 + k] = static_cast<uint16_t>(std::nearbyint(v));
-                }
-            }
+        // Nothing to interpolate between: every covered sample keeps its place.
+        for (int y = 0; y < height; ++y) {
+            uint16_t* row = image.row(y);
+            for (int x = 0; x < width; ++x)
+                if (!covered.covers(x, y)) std::fill_n(row + static_cast<size_t>(x) * 3, 3, uint16_t{0});
         }
-    });
-    return out;
+        return;
+    }
+    // Source rows an output row y reads lie within [y + reachUp, y + reachDown]
+    // (the cubic's taps included): sy - y is linear, so the corners bound it.
+    double lowest = 0, highest = 0;
+    for (const int x : {0, width - 1})
+        for (const int y : {0, height - 1}) {
+            lowest = std::min(lowest, m.sy(x, y) - y);
+            highest = std::max(highest, m.sy(x, y) - y);
+        }
+    const int reachUp = static_cast<int>(std::floor(lowest)) - 2;
+    const int reachDown = static_cast<int>(std::ceil(highest)) + 2;
+    // Output rows are made a chunk at a time into a buffer and only then
+    // written over their source rows; source rows already overwritten that
+    // later chunks still read are kept in a ring. So the frame is resampled in
+    // its own memory with a few hundred rows to spare, not a second frame.
+    constexpr int kChunk = 64;
+    const size_t rowSamples = static_cast<size_t>(width) * 3;
+    const int ringRows = std::max(0, -reachUp) + kChunk;
+    std::vector<uint16_t> ring(static_cast<size_t>(ringRows) * rowSamples);
+    std::vector<uint16_t> chunk(static_cast<size_t>(kChunk) * rowSamples);
+    std::vector<const uint16_t*> source(static_cast<size_t>(height));
+    const double slope = m.a[3] / m.a[0];
+    for (int y0 = 0; y0 < height; y0 += kChunk) {
+        const int y1 = std::min(height, y0 + kChunk);
+        for (int r = y0; r < y1; ++r)
+            std::copy_n(image.row(r), rowSamples, ring.data() + static_cast<size_t>(r % ringRows) * rowSamples);
+        for (int r = std::max(0, y0 + reachUp); r < std::min(height, y1 + reachDown + 1); ++r)
+            source[static_cast<size_t>(r)] =
+                r < y0 ? ring.data() + static_cast<size_t>(r % ringRows) * rowSamples : image.row(r);
+        parallelRows(y1 - y0, 8, [&](const RowBand& band) {
+            std::vector<float> column(rowSamples + 4, 0.0f);
+            for (int y = y0 + band.begin; y < y0 + band.end; ++y) {
+                uint16_t* o = chunk.data() + static_cast<size_t>(y - y0) * rowSamples;
+                const int xb = covered.begin[static_cast<size_t>(y)];
+                const int xe = covered.end[static_cast<size_t>(y)];
+                // Uncovered samples are 0 until the exposures fill them.
+                std::fill(o, o + static_cast<size_t>(xb) * 3, uint16_t{0});
+                std::fill(o + static_cast<size_t>(std::max(xb, xe)) * 3, o + rowSamples, uint16_t{0});
+                resampleRow(m, slope, source.data(), width, height, y, xb, xe, column.data(), o);
+            }
+        });
+        std::copy_n(chunk.data(), static_cast<size_t>(y1 - y0) * rowSamples, image.row(y0));
+    }
 }
