@@ -25,8 +25,13 @@ std::vector<FrameAlignment> estimateMoves(const std::vector<const GflBitmap*>& i
     if (n < 2) return result;
     const int width = images[0]->width, height = images[0]->height;
 
+    // Frames are prepared side by side: the smoothing of a level runs on one
+    // core, so one frame at a time would leave the other cores idle.
     std::vector<MatchFrame> frames(static_cast<size_t>(n));
-    for (int k = 0; k < n; ++k) frames[static_cast<size_t>(k)] = prepareFrame(*images[static_cast<size_t>(k)]);
+    parallelRows(n, 1, [&](const RowBand& band) {
+        for (int k = band.begin; k < band.end; ++k)
+            frames[static_cast<size_t>(k)] = prepareFrame(*images[static_cast<size_t>(k)]);
+    });
 
     // Every frame against the one before it, one pair per band.
     std::vector<PairMatch> pairs(static_cast<size_t>(n));

@@ -46,6 +46,12 @@ void finish(LumImage& lum, int erosion, int rim, bool normalised) {
                 lum.usable[lum.index(i, j)] = 0;
 }
 
+void addRow(const uint16_t* __restrict row, uint32_t* __restrict sums, uint16_t* __restrict tops,
+            size_t n) {
+    for (size_t k = 0; k < n; ++k) sums[k] += row[k];
+    for (size_t k = 0; k < n; ++k) tops[k] = std::max(tops[k], row[k]);
+}
+
 LumImage sized(int width, int height, int scale, double originX, double originY) {
     LumImage lum;
     lum.width = width;
@@ -87,27 +93,30 @@ std::vector<LumImage> lumPyramid(const GflBitmap& image, int baseScale, int leve
     std::vector<LumImage> pyramid;
     // Linear block means first: coarser levels average them before any logarithm.
     LumImage base = sized(w, h, f, (f - 1) / 2.0, (f - 1) / 2.0);
-    const int area = f * f;
+    const size_t samples = static_cast<size_t>(w) * f * 3;  // of a row, whole blocks only
     parallelRows(h, std::max(1, 4096 / std::max(1, w)), [&](const RowBand& band) {
-        std::vector<uint32_t> sums(static_cast<size_t>(w));
-        std::vector<uint16_t> tops(static_cast<size_t>(w));
+        // The block rows' pixel rows added sample by sample first (plain
+        // loops over contiguous samples, which the compiler vectorises), then
+        // each block's 3 f samples of every channel summed and maximised.
+        std::vector<uint32_t> sums(samples);
+        std::vector<uint16_t> tops(samples);
         for (int j = band.begin; j < band.end; ++j) {
             std::fill(sums.begin(), sums.end(), 0u);
             std::fill(tops.begin(), tops.end(), uint16_t{0});
             for (int r = 0; r < f; ++r) {
-                const uint16_t* p = image.row(j * f + r);
-                for (int i = 0; i < w; ++i)
-                    for (int q = 0; q < f; ++q, p += 3) {
-                        sums[static_cast<size_t>(i)] += static_cast<uint32_t>(p[0]) + p[1] + p[2];
-                        tops[static_cast<size_t>(i)] = std::max(
-                            tops[static_cast<size_t>(i)], std::max(p[0], std::max(p[1], p[2])));
-                    }
+                addRow(image.row(j * f + r), sums.data(), tops.data(), samples);
             }
             for (int i = 0; i < w; ++i) {
-                const float mean = static_cast<float>(sums[static_cast<size_t>(i)]) / area;
+                const size_t first = static_cast<size_t>(i) * f * 3;
+                uint32_t sum = 0;
+                uint16_t top = 0;
+                for (size_t k = first; k < first + static_cast<size_t>(f) * 3; ++k) {
+                    sum += sums[k];
+                    top = std::max(top, tops[k]);
+                }
+                const float mean = static_cast<float>(sum) / (f * f);
                 base.value[base.index(i, j)] = mean;
-                base.usable[base.index(i, j)] =
-                    tops[static_cast<size_t>(i)] < kClipLevel && mean >= kAlignMinSum;
+                base.usable[base.index(i, j)] = top < kClipLevel && mean >= kAlignMinSum;
             }
         }
     });

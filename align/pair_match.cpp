@@ -15,11 +15,16 @@
 
 namespace {
 
-// Template samples [i0, i1) x [j0, j1) of `reference`, matched against `frame`.
+// Levels with more samples than this are read at every other sample.
+constexpr long long kDenseSamples = 300000;
+
+// Template samples [i0, i1) x [j0, j1) of `reference`, every `stride`-th in
+// each direction, matched against `frame`.
 struct Piece {
     const LumImage* reference;
     int i0, j0, i1, j1;
     const LumImage* frame;
+    int stride = 1;
 };
 
 struct Sums {
@@ -71,9 +76,9 @@ Sums accumulate(const std::vector<Piece>& pieces, const RigidMove& g, double off
         const LumImage& t = *p.reference;
         const LumImage& f = *p.frame;
         const double ts = t.scale, fs = f.scale;
-        for (int j = p.j0; j < p.j1; ++j) {
+        for (int j = p.j0; j < p.j1; j += p.stride) {
             const double uy = t.originY + ts * j;
-            for (int i = p.i0; i < p.i1; ++i) {
+            for (int i = p.i0; i < p.i1; i += p.stride) {
                 const size_t ti = t.index(i, j);
                 if (!t.usable[ti]) continue;
                 const double ux = t.originX + ts * i;
@@ -209,9 +214,11 @@ double tileScore(const LumImage& t, const LumImage& f, const std::array<double, 
             const size_t ti = t.index(i, j);
             if (!t.usable[ti]) continue;
             const double ux = t.originX + t.scale * i, uy = t.originY + t.scale * j;
-            const long qx = std::lround((a[0] * ux + a[1] * uy + a[2] - f.originX) / f.scale);
-            const long qy = std::lround((a[3] * ux + a[4] * uy + a[5] - f.originY) / f.scale);
-            if (qx < 0 || qy < 0 || qx >= f.width || qy >= f.height ||
+            // The nearest frame sample (no call into the maths library: the
+            // position is checked before it is truncated).
+            const double qx = (a[0] * ux + a[1] * uy + a[2] - f.originX) / f.scale + 0.5;
+            const double qy = (a[3] * ux + a[4] * uy + a[5] - f.originY) / f.scale + 0.5;
+            if (!(qx >= 0 && qy >= 0 && qx < f.width && qy < f.height) ||
                 !f.usable[f.index(static_cast<int>(qx), static_cast<int>(qy))])
                 continue;
             const double gx = t.value[ti + 1] - t.value[ti - 1];
@@ -335,11 +342,16 @@ PairMatch matchPair(const MatchFrame& reference, const MatchFrame& frame) {
     Steps st;
     st.g = RigidMove{static_cast<double>(sx) * coarseT.scale, static_cast<double>(sy) * coarseT.scale, 0};
 
-    // Down the pyramid: each level settles to a hundredth of its sample.
+    // Down the pyramid: each level only has to bring the next well within its
+    // reach, so a twentieth of a sample will do; full resolution settles it.
     for (size_t l = reference.pyramid.size(); l-- > 0;) {
         const LumImage& t = reference.pyramid[l];
-        const std::vector<Piece> pieces{{&t, 1, 1, t.width - 1, t.height - 1, &frame.pyramid[l]}};
-        st = iterate(pieces, st, width, height, 0.01 * t.scale, 12, false);
+        // A large level is read at every other sample: a quarter of the work
+        // for a step that only has to land within the next one's reach.
+        const int stride = static_cast<long long>(t.width) * t.height > kDenseSamples ? 2 : 1;
+        const std::vector<Piece> pieces{
+            {&t, 1, 1, t.width - 1, t.height - 1, &frame.pyramid[l], stride}};
+        st = iterate(pieces, st, width, height, 0.05 * t.scale, 12, false);
         if (st.last.n < 8) return result;
     }
 
@@ -351,7 +363,7 @@ PairMatch matchPair(const MatchFrame& reference, const MatchFrame& frame) {
         const int i0 = tile.x0 - static_cast<int>(t.originX);
         const int j0 = tile.y0 - static_cast<int>(t.originY);
         pieces.push_back({&t, std::max(1, i0), std::max(1, j0), std::min(t.width - 1, i0 + tile.size),
-                          std::min(t.height - 1, j0 + tile.size), &tile.frame});
+                          std::min(t.height - 1, j0 + tile.size), &tile.frame, 1});
     }
     if (pieces.empty()) return result;
     st = iterate(pieces, st, width, height, 0.001, 30, true);
