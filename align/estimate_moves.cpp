@@ -4,6 +4,7 @@
 #include "align/align.h"
 #include "align/pair_match.h"
 
+#include "support/errors.h"
 #include "support/parallel.h"
 
 #include <cmath>
@@ -24,6 +25,10 @@ std::vector<FrameAlignment> estimateMoves(const std::vector<const GflBitmap*>& i
     result[0].aligned = true;
     if (n < 2) return result;
     const int width = images[0]->width, height = images[0]->height;
+    for (const GflBitmap* image : images)
+        if (image->width != width || image->height != height ||
+            image->pixels.size() != image->sampleCount())
+            throw RunError(kErrInvalidArgument, QStringLiteral("The images differ in size"));
 
     // Frames are prepared side by side: the smoothing of a level runs on one
     // core, so one frame at a time would leave the other cores idle.
@@ -54,6 +59,5 @@ std::vector<FrameAlignment> estimateMoves(const std::vector<const GflBitmap*>& i
         result[static_cast<size_t>(k)] = {true, move};
         last = k;
     }
-    (void)height;
     return result;
 }

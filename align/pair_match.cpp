@@ -2,10 +2,12 @@
 // comparison is on log luminance, where the exposure difference is one
 // constant that is estimated along. Steps are inverse compositional
 // Gauss-Newton: the reference's gradients stay fixed, only the frame is
-// resampled (bilinearly, on data smoothed beforehand so the interpolation
-// does not bias the result). Everything here runs on one thread: pairs are
-// what runs in parallel, so results never depend on the thread count.
+// resampled, on data smoothed beforehand. Everything here runs on one
+// thread: pairs are what runs in parallel, so results never depend on the
+// thread count.
 #include "align/pair_match.h"
+
+#include "align/align.h"
 
 #include <opencv2/core.hpp>
 
@@ -40,9 +42,6 @@ struct Sums {
     }
 };
 
-// One pass over the pieces with the warp `g` (reference position -> frame
-// position) and the log offset. The rotation's column is scaled by `radius`
-// so that the four unknowns are of one size.
 // Catmull-Rom weights of the samples at -1, 0, 1, 2 for a position t in [0, 1).
 inline void cubicWeights(double t, double w[4]) {
     const double t2 = t * t, t3 = t2 * t;
@@ -64,9 +63,11 @@ double cubicAt(const LumImage& f, int ix, int iy, double fx, double fy) {
     return v;
 }
 
-// The frame is sampled bilinearly on the pyramid (fast, and the levels only
-// steer) and with a cubic at full resolution, where the bilinear's pull
-// towards whole pixels would show at sharp edges.
+// One pass over the pieces with the warp `g` (reference position -> frame
+// position) and the log offset. The rotation's column is scaled by `radius`
+// so that the four unknowns are of one size. The frame is sampled bilinearly
+// on the pyramid (fast, and the levels only steer) and with a cubic at full
+// resolution, where the bilinear's pull towards whole pixels would show.
 Sums accumulate(const std::vector<Piece>& pieces, const RigidMove& g, double offset, int width,
                 int height, double radius, bool cubic) {
     const auto a = affineOf(g, width, height);
@@ -129,6 +130,7 @@ struct Steps {
     RigidMove g;
     double offset = 0;
     bool settled = false;
+    double lastStep = std::numeric_limits<double>::infinity();  // corner shift of the last step
     Sums last;
 };
 
@@ -148,7 +150,8 @@ Steps iterate(const std::vector<Piece>& pieces, Steps start, int width, int heig
         const RigidMove delta{step[0], step[1], step[2] / radius};
         st.g = compose(st.g, inverse(delta));
         st.offset += step[3];
-        if (cornerShift(delta, width, height) < tolerance) {
+        st.lastStep = cornerShift(delta, width, height);
+        if (st.lastStep < tolerance) {
             st.settled = true;
             st.last = accumulate(pieces, st.g, st.offset, width, height, radius, cubic);
             return st;
@@ -335,8 +338,7 @@ PairMatch matchPair(const MatchFrame& reference, const MatchFrame& frame) {
     // Coarsest level: the best whole-sample shift within the allowed move.
     const LumImage& coarseT = reference.pyramid.back();
     const LumImage& coarseF = frame.pyramid.back();
-    const int reach =
-        static_cast<int>(std::ceil(0.05 * width / coarseT.scale)) + 1;  // 5 % of the width
+    const int reach = static_cast<int>(std::ceil(kMaxShiftShare * width / coarseT.scale)) + 1;
     int sx = 0, sy = 0;
     if (!coarseShift(coarseT, coarseF, reach, sx, sy)) return result;
     Steps st;
@@ -366,10 +368,14 @@ PairMatch matchPair(const MatchFrame& reference, const MatchFrame& frame) {
                           std::min(t.height - 1, j0 + tile.size), &tile.frame, 1});
     }
     if (pieces.empty()) return result;
-    st = iterate(pieces, st, width, height, 0.001, 30, true);
+    st = iterate(pieces, st, width, height, kSettledShift, 30, true);
     result.samples = static_cast<int>(std::min<long long>(st.last.n, std::numeric_limits<int>::max()));
     result.correlation = st.last.correlation();
     result.move = inverse(st.g);
-    result.ok = st.settled && result.samples >= kMinSamples && result.correlation >= kMinCorrelation;
+    // Samples that enter and leave the usable areas from one step to the next
+    // can keep the last steps trembling by a few thousandths of a pixel: that
+    // is settled too. Steps still a hundredth of a pixel long are not.
+    result.ok = (st.settled || st.lastStep < kUnsettledShift) && result.samples >= kMinSamples &&
+                result.correlation >= kMinCorrelation;
     return result;
 }

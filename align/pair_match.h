@@ -38,6 +38,10 @@ struct PairMatch {
 // too little of the two frames' texture (a flat or unrelated frame).
 PairMatch matchPair(const MatchFrame& reference, const MatchFrame& frame);
 
-// Thresholds of matchPair, for tests that probe them.
+// Thresholds of matchPair: the least correlation and number of samples of a
+// match, and the corner shift of a last step that counts as settled (or, for
+// a last step of the most allowed, as not settling).
 constexpr double kMinCorrelation = 0.5;
 constexpr int kMinSamples = 400;
+constexpr double kSettledShift = 0.001;
+constexpr double kUnsettledShift = 0.01;
