@@ -141,6 +141,37 @@ inline void storeSamples(uint16_t* p, Rgb4 v) {
 inline void storeLastSamples(uint16_t* p, Rgb4 v) { storeSamples(p, v); }
 #endif
 
+#if defined(__SSE2__)
+// Samples [k0, k1) of `out` from a four-tap filter with fixed weights over the
+// interleaved column samples: sample k reads column samples k + shift - 3,
+// k + shift, k + shift + 3 and k + shift + 6. Four samples a lane group, with
+// exactly the arithmetic interpolate() and storeSamples() give each channel.
+void filterRun(const float* column, ptrdiff_t shift, const PhaseWeights& w, size_t k0, size_t k1,
+               uint16_t* out) {
+    const __m128 w0 = _mm_load_ps(w.w[0]), w1 = _mm_load_ps(w.w[1]);
+    const __m128 w2 = _mm_load_ps(w.w[2]), w3 = _mm_load_ps(w.w[3]);
+    auto four = [&](size_t k) {
+        const float* c = column + static_cast<ptrdiff_t>(k) + shift;
+        const __m128 a = _mm_loadu_ps(c - 3), b = _mm_loadu_ps(c);
+        const __m128 d = _mm_loadu_ps(c + 3), e = _mm_loadu_ps(c + 6);
+        __m128 sum = _mm_add_ps(_mm_mul_ps(w0, a), _mm_mul_ps(w1, b));
+        sum = _mm_add_ps(sum, _mm_mul_ps(w2, d));
+        sum = _mm_add_ps(sum, _mm_mul_ps(w3, e));
+        return Rgb4{_mm_min_ps(_mm_max_ps(sum, _mm_min_ps(b, d)), _mm_max_ps(b, d))};
+    };
+    size_t k = k0;
+    for (; k + 8 <= k1; k += 8) {
+        const __m128i low = packSamples(four(k)), high = packSamples(four(k + 4));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_unpacklo_epi64(low, high));
+    }
+    for (; k < k1; ++k) {
+        const float* c = column + static_cast<ptrdiff_t>(k) + shift;
+        const float sum = w.w[0][0] * c[-3] + w.w[1][0] * c[0] + w.w[2][0] * c[3] + w.w[3][0] * c[6];
+        out[k] = roundSample(std::min(std::max(sum, std::min(c[0], c[3])), std::max(c[0], c[3])));
+    }
+}
+#endif
+
 // One output row: samples [xb, xe) of row y from the source rows, into `out`
 // (the rest of `out` is left alone). `column` holds 3 * width + 4 floats.
 void resampleRow(const SourceMap& m, double slope, const uint16_t* const* source, int width,
@@ -177,8 +208,33 @@ void resampleRow(const SourceMap& m, double slope, const uint16_t* const* source
         return interpolate(weights[phase], loadFloats(c0), loadFloats(c1), loadFloats(c2),
                            loadFloats(c3));
     };
-    for (int x = xb; x < xe - 1; ++x) storeSamples(out + static_cast<size_t>(x) * 3, pixelAt(x));
-    storeLastSamples(out + static_cast<size_t>(xe - 1) * 3, pixelAt(xe - 1));
+#if defined(__SSE2__)
+    // Along a row the source advances by cos(angle) a pixel, a hair under 1:
+    // long runs of pixels read the same columns relative to themselves with
+    // the same phase. Such a run is one four-tap filter over its samples.
+    int x = xb;
+    while (x < xe) {
+        int p = 0;
+        const int iu = split(m.sx(x, y), width, p);
+        if (iu <= u0 || iu + 2 > u1) {
+            // At the row's ends a missing column repeats its neighbour.
+            storeLastSamples(out + static_cast<size_t>(x) * 3, pixelAt(x));
+            ++x;
+            continue;
+        }
+        int end = x + 1;
+        for (; end < xe; ++end) {
+            int q = 0;
+            const int next = split(m.sx(end, y), width, q);
+            if (next - end != iu - x || q != p || next + 2 > u1) break;
+        }
+        filterRun(column, 3 * static_cast<ptrdiff_t>(iu - x), weights[p], static_cast<size_t>(x) * 3,
+                  static_cast<size_t>(end) * 3, out);
+        x = end;
+    }
+#else
+    for (int x = xb; x < xe; ++x) storeSamples(out + static_cast<size_t>(x) * 3, pixelAt(x));
+#endif
 }
 
 CoveredRows coverageOf(const SourceMap& m, int width, int height) {
