@@ -6,6 +6,7 @@
 // when it is installed.
 #include "align/align.h"
 #include "bench/bench_timing.h"
+#include "support/recording_reporter.h"
 #include "develop/dcraw_command.h"
 #include "develop/dcraw_process.h"
 #include "support/parallel.h"
@@ -121,7 +122,7 @@ void BM_AlignStage(benchmark::State& state) {
     const HandheldSet& h = handheldSet();
     const double pixels = static_cast<double>(h.frames[0].width) * h.frames[0].height;
     long long added = 0;
-    double estimate = 0, total = 0;
+    double total = 0;
     for (auto _ : state) {
         state.PauseTiming();
         ImageSet set;
@@ -134,17 +135,14 @@ void BM_AlignStage(benchmark::State& state) {
         const long long before = residentBytes();
         resetPeakMemory();
         state.ResumeTiming();
-        TimingReporter rep;
+        RecordingReporter rep;
         const auto t0 = std::chrono::steady_clock::now();
         AlignSettings on;
         on.alinear = true;
         if (!alignImages(on, set, rep)) state.SkipWithError("alignment failed");
         total += since(t0);
-        estimate += rep.secondsBetween(QStringLiteral("\r\nAligning images"),
-                                       QFileInfo(h.tiffs[1]).fileName());
         added = std::max(added, peakResidentBytes() - before);
     }
-    state.counters["estimate_s"] = estimate / static_cast<double>(state.iterations());
     state.counters["stage_s"] = total / static_cast<double>(state.iterations());
     state.counters["peak_added_B/px"] = static_cast<double>(added) / pixels;
 }
