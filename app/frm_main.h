@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -136,6 +137,7 @@ public:
     QPushButton* cmdEV = nullptr;
     QPushButton* cmdEVMethod = nullptr;
     QPushButton* cmdBuildMap = nullptr;
+    QCheckBox* chkAlign = nullptr;
 
     QGroupBox* frmBlend = nullptr;
     QLabel* Label18 = nullptr;

@@ -1,8 +1,10 @@
 // "Calc EV" and its method button.
 #include "app/busy_scope.h"
+#include "align/align.h"
 #include "app/frm_main.h"
 #include "exposure/exposure.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -10,7 +12,10 @@ void frmMain::cmdEV_Click() {
     if (!estado.ImagenMostrada || busy()) return;
     BusyScope busy(*this);
     for (QPushButton* b : {cmdBuildMap, cmdBlend, cmdBlendBW, cmdTestBW}) b->setEnabled(false);
-    if (calcularEV(txtRuta->text(), ArchivosRAW, estado.MetodoMedia, imagenes, reporter_) != -1)
+    AlignSettings align;
+    align.alinear = chkAlign->isChecked();
+    if (calcularEV(txtRuta->text(), ArchivosRAW, estado.MetodoMedia, align, imagenes, reporter_) !=
+        -1)
         cmdBuildMap->setEnabled(true);
 }
 

@@ -4,6 +4,7 @@
 #include "app/preview_box.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -210,6 +211,9 @@ void frmMain::buildControls() {
                                   "parameter will force extra Anti ghosting radius"));
     hscProgressive = bar(frmMap, "hscProgressive", 8, 126, 128, 0, 50, 3);
     lblProgressive = label(frmMap, "lblProgressive", QStringLiteral("3px"), 140, 127, 37, 14);
+    chkAlign = named(new QCheckBox(QStringLiteral("Align"), frmMap), "chkAlign", 8, 148, 120, 18);
+    chkAlign->setToolTip(QStringLiteral(
+        "Align handheld frames (shift and rotation) to the least exposed one at the next Calc EV"));
     cmdEV = button(frmMap, "cmdEV", QStringLiteral("Calc EV"), 8, 170, 62, 25,
                    QStringLiteral("Calculate relative exposures"), false);
     cmdEVMethod = button(frmMap, "cmdEVMethod", QStringLiteral("M"), 74, 170, 26, 25,

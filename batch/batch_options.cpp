@@ -146,6 +146,8 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
                     p.fail(QStringLiteral("--method takes median or average; not '") + *v +
                            QStringLiteral("'"));
             }
+        } else if (arg == QStringLiteral("--align")) {
+            o.align.alinear = true;
         } else if (arg == QStringLiteral("--threshold")) {
             if (const auto v = p.integer(arg, 0, 99)) o.map.umbral = *v;
         } else if (arg == QStringLiteral("--anti-ghost")) {
@@ -231,6 +233,8 @@ QString batchUsage() {
         "  --no-develop            use the TIFF files already beside the RAW files\n"
         "Exposure and map:\n"
         "  --method median|average relative exposures (default median)\n"
+        "  --align                 align handheld frames (shift and rotation) to the\n"
+        "                          least exposed one before measuring\n"
         "  --threshold 0..99       map threshold in percent (default 90)\n"
         "  --anti-ghost 0..50      anti-ghosting radius in pixels (default 0)\n"
         "  --progressive 0..50     progressive blending radius in pixels (default 3)\n"

@@ -2,6 +2,7 @@
 // structs the window fills from its controls, with the window's defaults.
 #pragma once
 
+#include "align/align.h"
 #include "blend/blend.h"
 #include "develop/dcraw_command.h"
 #include "maps/maps.h"
@@ -16,6 +17,7 @@ struct BatchOptions {
     DecoderSetting decoder = DecoderSetting::Automatic;
     bool noDevelop = false;
     bool metodoMedia = false;  // Median
+    AlignSettings align;       // off
     MapSettings map;           // threshold 90, anti-ghosting 0, progressive 3
     QString mapFile;           // --map: blend through this file, no build
     BlendSettings blend;       // gamma of the profile, 33/33, no ETTR, one file

@@ -77,7 +77,7 @@ bool runSet(const BatchOptions& o, const QString& reference, StdoutReporter& rep
             return false;
         }
     }
-    if (calcularEV(ruta, archivosRAW, o.metodoMedia, set, rep) == -1) return false;
+    if (calcularEV(ruta, archivosRAW, o.metodoMedia, o.align, set, rep) == -1) return false;
 
     QString mapPath = o.mapFile;
     if (mapPath.isEmpty()) {

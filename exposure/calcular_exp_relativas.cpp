@@ -68,12 +68,16 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
             const GflBitmap& dark = set.ImagenesTIFF[static_cast<size_t>(k) - 2];
             const GflBitmap& bright = set.ImagenesTIFF[static_cast<size_t>(k) - 1];
             const double previous = e[static_cast<size_t>(k) - 2];
+            // An aligned set: samples a frame did not cover are no samples.
+            const bool aligned = set.Cobertura.size() == set.ImagenesTIFF.size();
+            const CoveredRows* darkCover = aligned ? &set.Cobertura[static_cast<size_t>(k) - 2] : nullptr;
+            const CoveredRows* brightCover = aligned ? &set.Cobertura[static_cast<size_t>(k) - 1] : nullptr;
             uint64_t count = 0;
             double factor = 0;
             PairMedian median;
             int medianBin = 0;
             if (metodoMedia) {
-                const PairAverage sums = scanPairAverage(dark, bright);
+                const PairAverage sums = scanPairAverage(dark, bright, darkCover, brightCover);
                 count = sums.count;
                 if (sums.sumBright == 0)
                     return gapFailure(QStringLiteral("Too wide exposure gap"), set, k, reporter);
@@ -82,7 +86,7 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
                 factor = static_cast<double>(sums.sumDark) / static_cast<double>(sums.sumBright) *
                          previous;
             } else {
-                median = scanPairMedian(dark, bright);
+                median = scanPairMedian(dark, bright, darkCover, brightCover);
                 count = median.count;
                 medianBin = histogramMedian(median.bins);
                 if (medianBin < 0)

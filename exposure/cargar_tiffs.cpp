@@ -97,6 +97,7 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
         if (set.TIFFsCargados) set.release();
         set.TablaMapa.clear();
         set.TablaMapaImagenes = 0;
+        set.Cobertura.clear();
 
         std::vector<Candidate> candidates = listCandidates(folder, archivosRAW);
         decodeAll(candidates, set.TIFFsPrecargados);

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 class Reporter;
+struct AlignSettings;
 
 // Loads the TIFF beside each RAW file of the set (RAW names without folder,
 // in set order) into `set`. Returns the number of images loaded when the set
@@ -29,7 +30,10 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
                          Reporter& reporter);
 
 // The work of "Calc EV" after its button checks: load, sort with reloading,
-// relative exposures. Returns 1 when "Build map" may be enabled, -1 otherwise.
-// Stops after a failed sort instead of measuring a set in unknown order.
+// align when asked, relative exposures. Returns 1 when "Build map" may be
+// enabled, -1 otherwise. Stops after a failed sort instead of measuring a set
+// in unknown order. Without AlignSettings the set is not aligned.
 int calcularEV(const QString& rutaReferencia, const QStringList& archivosRAW, bool metodoMedia,
                ImageSet& set, Reporter& reporter);
+int calcularEV(const QString& rutaReferencia, const QStringList& archivosRAW, bool metodoMedia,
+               const AlignSettings& align, ImageSet& set, Reporter& reporter);

@@ -25,6 +25,13 @@ void requirePair(const GflBitmap& dark, const GflBitmap& bright) {
                        QStringLiteral("The images of a pair must have the same, non-zero size"));
 }
 
+void requireCover(const GflBitmap& image, const CoveredRows* cover) {
+    if (cover && !cover->all() &&
+        (cover->begin.size() != static_cast<size_t>(image.height) ||
+         cover->end.size() != static_cast<size_t>(image.height)))
+        throw RunError(kErrInvalidArgument, QStringLiteral("Coverage of another image size"));
+}
+
 // out[x + 1] = 1 when pixel x of the row has a channel at the clip level;
 // out[0] and out[width + 1] stand for the pixels outside the image: unclipped.
 void clippedRow(const uint16_t* row, int width, uint8_t* out) {
@@ -146,12 +153,18 @@ namespace {
 // uses: centre pixels beside no clipped pixel of the brighter image, channels
 // usable in both images.
 template <typename Sample>
-void forEachUsedSample(const GflBitmap& dark, const GflBitmap& bright, const RowBand& band,
-                       Sample&& sample) {
+void forEachUsedSample(const GflBitmap& dark, const GflBitmap& bright, const CoveredRows* darkCover,
+                       const CoveredRows* brightCover, const RowBand& band, Sample&& sample) {
     forEachCentreRow(bright, band, [&](int y, const uint8_t* skip) {
         const uint16_t* rowA = dark.row(y);
         const uint16_t* rowB = bright.row(y);
-        for (int x = 1; x < bright.width; ++x) {
+        int from = 1, to = bright.width;
+        for (const CoveredRows* cover : {darkCover, brightCover})
+            if (cover && !cover->all()) {
+                from = std::max(from, cover->begin[static_cast<size_t>(y)]);
+                to = std::min(to, cover->end[static_cast<size_t>(y)]);
+            }
+        for (int x = from; x < to; ++x) {
             if (skip[x]) continue;
             const uint16_t* pa = rowA + static_cast<size_t>(x) * 3;
             const uint16_t* pb = rowB + static_cast<size_t>(x) * 3;
@@ -165,13 +178,16 @@ void forEachUsedSample(const GflBitmap& dark, const GflBitmap& bright, const Row
 
 }  // namespace
 
-PairAverage scanPairAverage(const GflBitmap& dark, const GflBitmap& bright) {
+PairAverage scanPairAverage(const GflBitmap& dark, const GflBitmap& bright,
+                            const CoveredRows* darkCover, const CoveredRows* brightCover) {
     requirePair(dark, bright);
+    requireCover(bright, darkCover);
+    requireCover(bright, brightCover);
     std::mutex mutex;
     PairAverage total;
     parallelRows(bright.height, bandRowsFor(bright.width), [&](const RowBand& band) {
         PairAverage part;
-        forEachUsedSample(dark, bright, band, [&](int a, int b) {
+        forEachUsedSample(dark, bright, darkCover, brightCover, band, [&](int a, int b) {
             ++part.count;
             part.sumDark += static_cast<uint64_t>(a);
             part.sumBright += static_cast<uint64_t>(b);
@@ -184,15 +200,18 @@ PairAverage scanPairAverage(const GflBitmap& dark, const GflBitmap& bright) {
     return total;
 }
 
-PairMedian scanPairMedian(const GflBitmap& dark, const GflBitmap& bright) {
+PairMedian scanPairMedian(const GflBitmap& dark, const GflBitmap& bright,
+                          const CoveredRows* darkCover, const CoveredRows* brightCover) {
     requirePair(dark, bright);
+    requireCover(bright, darkCover);
+    requireCover(bright, brightCover);
     const double* logs = naturalLogs();
     std::mutex mutex;
     PairMedian total;
     parallelRows(bright.height, bandRowsFor(bright.width), [&](const RowBand& band) {
         std::vector<uint64_t> bins(kHistogramBins, 0);
         uint64_t count = 0;
-        forEachUsedSample(dark, bright, band, [&](int a, int b) {
+        forEachUsedSample(dark, bright, darkCover, brightCover, band, [&](int a, int b) {
             ++count;
             bins[static_cast<size_t>(binFromTable(logs, a, b))] +=
                 static_cast<uint64_t>(sampleWeight(b));

@@ -3,6 +3,7 @@
 // of the median histogram.
 #pragma once
 
+#include "exposure/image_set.h"
 #include "support/gfl_bitmap.h"
 
 #include <cstdint>
@@ -46,8 +47,14 @@ struct PairMedian {
 // a centre pixel is skipped when one of its eight neighbours in the brighter
 // image is clipped (neighbours outside the image count as unclipped); of the
 // others every channel whose value is usable in both images is one sample.
-PairAverage scanPairAverage(const GflBitmap& dark, const GflBitmap& bright);
-PairMedian scanPairMedian(const GflBitmap& dark, const GflBitmap& bright);
+// With coverage lists (an aligned set), a centre pixel that either image did
+// not cover gives no sample.
+PairAverage scanPairAverage(const GflBitmap& dark, const GflBitmap& bright,
+                            const CoveredRows* darkCover = nullptr,
+                            const CoveredRows* brightCover = nullptr);
+PairMedian scanPairMedian(const GflBitmap& dark, const GflBitmap& bright,
+                          const CoveredRows* darkCover = nullptr,
+                          const CoveredRows* brightCover = nullptr);
 
 // Bin of one sample, a = darker value, b = brighter value, both 1..65535:
 // nearest(ln(b / a) * 1442.69504088896), halves to even, limited to 0..8191.

@@ -3,6 +3,7 @@
 
 void ImageSet::release() {
     for (GflBitmap& image : ImagenesTIFF) LiberarGflBitmap(image);
+    Cobertura.clear();
     TIFFsCargados = false;
 }
 

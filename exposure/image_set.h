@@ -11,6 +11,19 @@
 #include <cstdint>
 #include <vector>
 
+// The samples of an image that show something it saw, after it was moved
+// into image 1's geometry: on row y, x from begin[y] to end[y] - 1. A moved
+// frame covers one run per row (the image of a rectangle is convex). Empty
+// lists mean every sample is covered.
+struct CoveredRows {
+    std::vector<int32_t> begin, end;
+
+    bool all() const { return begin.empty(); }
+    bool covers(int x, int y) const {
+        return all() || (x >= begin[static_cast<size_t>(y)] && x < end[static_cast<size_t>(y)]);
+    }
+};
+
 // A TIFF decoded ahead of the load that needs it (while the rest of its set
 // was still developing), with the version of the file it was decoded from.
 struct TIFFPrecargado {
@@ -32,6 +45,9 @@ struct ImageSet {
     // What each file was on disk when it was decoded, parallel to ArchivosTIFF:
     // a later reload may skip a file that has not changed since.
     std::vector<FileStamp> SellosTIFF;
+    // Coverage of each image after alignment, parallel to ImagenesTIFF; empty
+    // when the set was not aligned. Every load empties it.
+    std::vector<CoveredRows> Cobertura;
     // Files decoded ahead: the next load takes each one whose file is still
     // the version decoded, instead of reading it again, and then drops them.
     std::vector<TIFFPrecargado> TIFFsPrecargados;

@@ -20,6 +20,37 @@ int32_t thresholdFor(double m, double base) {
     return static_cast<int32_t>(t);
 }
 
+// The index map of an aligned set: a sample an image did not cover fails the
+// thresholds there, so a less exposed image that covers it is taken (image 1
+// covers every sample).
+void buildAlignedIndexMap(const ImageSet& set, int32_t tr, int32_t tg, int32_t tb, ByteMap& map) {
+    const int n = static_cast<int>(set.ImagenesTIFF.size());
+    parallelRows(map.height, 16, [&](const RowBand& band) {
+        std::vector<const uint16_t*> rows(static_cast<size_t>(n) + 1);
+        std::vector<int32_t> from(static_cast<size_t>(n) + 1), to(static_cast<size_t>(n) + 1);
+        for (int y = band.begin; y < band.end; ++y) {
+            for (int k = 1; k <= n; ++k) {
+                const size_t i = static_cast<size_t>(k);
+                rows[i] = set.ImagenesTIFF[i - 1].row(y);
+                const CoveredRows& cover = set.Cobertura[i - 1];
+                from[i] = cover.all() ? 0 : cover.begin[static_cast<size_t>(y)];
+                to[i] = cover.all() ? map.width : cover.end[static_cast<size_t>(y)];
+            }
+            uint8_t* out = map.data.data() + static_cast<size_t>(y) * map.width;
+            for (int x = 0; x < map.width; ++x) {
+                int k = n;
+                for (; k > 1; --k) {
+                    const size_t i = static_cast<size_t>(k);
+                    if (x < from[i] || x >= to[i]) continue;
+                    const uint16_t* p = rows[i] + x * 3;
+                    if (p[0] <= tr && p[1] <= tg && p[2] <= tb) break;
+                }
+                out[x] = static_cast<uint8_t>(k);
+            }
+        }
+    });
+}
+
 }  // namespace
 
 std::array<int32_t, 3> OptimizarUmbral(const MapSettings& settings) {
@@ -48,6 +79,10 @@ ByteMap buildIndexMap(const ImageSet& set, const std::array<int32_t, 3>& umbral)
     map.height = set.AltoImagen;
     map.data.resize(static_cast<size_t>(map.width) * map.height);
     const int32_t tr = umbral[0], tg = umbral[1], tb = umbral[2];
+    if (set.Cobertura.size() == static_cast<size_t>(n)) {
+        buildAlignedIndexMap(set, tr, tg, tb, map);
+        return map;
+    }
     parallelRows(map.height, 16, [&](const RowBand& band) {
         std::vector<const uint16_t*> rows(static_cast<size_t>(n) + 1);
         for (int y = band.begin; y < band.end; ++y) {

@@ -56,7 +56,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The linked libraries (Qt 6, libtiff, giflib, ...) with their versions come
+# The linked libraries (Qt 6, libtiff, giflib, OpenCV, ...) with their versions come
 # from dpkg-shlibdeps. Named here: the decoder the programs run, the fonts the
 # windows ask for (Liberation Sans, and Liberation's Arial and Courier New
 # metrics), and LittleCMS, which the linker leaves out of a program that does

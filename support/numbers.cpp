@@ -16,6 +16,16 @@ QString shortestDecimal(double v, const QLocale& locale) {
     return l.toString(v, 'g', 15);
 }
 
+QString signedFixed(double v, int decimals, const QLocale& locale) {
+    const double scale = std::pow(10.0, decimals);
+    double rounded = roundHalfEven(v * scale) / scale;
+    if (rounded == 0.0) rounded = 0.0;  // a tiny negative value shows as +0
+    QLocale l = locale;
+    l.setNumberOptions(QLocale::OmitGroupSeparator);
+    const QString digits = l.toString(std::fabs(rounded), 'f', decimals);
+    return (rounded < 0 ? QStringLiteral("-") : QStringLiteral("+")) + digits;
+}
+
 std::optional<double> parseUserNumber(const QString& text, const QLocale& locale) {
     const QString t = text.trimmed();
     if (t.isEmpty()) return std::nullopt;

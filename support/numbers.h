@@ -19,6 +19,10 @@ QString shortestDecimal(double v, const QLocale& locale = QLocale());
 // The same with "." whatever the locale: for file names and command lines.
 inline QString decimalForCommand(double v) { return shortestDecimal(v, QLocale::c()); }
 
+// Fixed decimals with a sign always shown: "+3.37", "-0.210", "+0.00" (never
+// "-0.00"). Rounded halves to even; the locale's decimal separator.
+QString signedFixed(double v, int decimals, const QLocale& locale = QLocale());
+
 // Reads a number typed by the user: the locale's own form first, then the
 // "." form, so a user in a comma locale may type either. Blanks around it are
 // allowed; anything else makes it not a number.

@@ -43,6 +43,7 @@ TEST_F(BatchOptionsTest, DefaultsAreTheWindowsAtStartUp) {
     EXPECT_EQ(o.develop.perfil, 1);
     EXPECT_FALSE(o.hlRecovery);
     EXPECT_FALSE(o.metodoMedia);
+    EXPECT_FALSE(o.align.alinear);
     EXPECT_EQ(o.map.umbral, 90);
     EXPECT_EQ(o.map.antiGhost, 0);
     EXPECT_EQ(o.map.progressive, 3);
@@ -63,7 +64,7 @@ TEST_F(BatchOptionsTest, EveryOptionReachesItsSetting) {
         parse({"--wb", "2.5,1,1.25", "--saturation", "15000", "--quality", "vng", "--profile",
                "ProPhoto RGB", "--hl", "--dcraw-options", "-n   100  -b 1.2", "--method", "average",
                "--threshold", "99", "--anti-ghost", "50", "--progressive", "0", "--bw", "80", "20",
-               "--ettr", "--brackets", "7", "--step", "4", "--contact-sheet", "--no-develop"});
+               "--ettr", "--brackets", "7", "--step", "4", "--contact-sheet", "--no-develop", "--align"});
     ASSERT_TRUE(p.options) << p.error.toStdString();
     const BatchOptions& o = *p.options;
     EXPECT_EQ(o.develop.modoWB, kWBCoefs);
@@ -88,6 +89,7 @@ TEST_F(BatchOptionsTest, EveryOptionReachesItsSetting) {
     EXPECT_EQ(o.blend.evBracketing, 4);
     EXPECT_TRUE(o.contactSheet);
     EXPECT_TRUE(o.noDevelop);
+    EXPECT_TRUE(o.align.alinear);
 
     const ParsedOptions camera = parse({"--wb", "camera", "--gamma", "1.0", "--profile", "adobe rgb"});
     ASSERT_TRUE(camera.options);

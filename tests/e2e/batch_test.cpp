@@ -1,6 +1,7 @@
 // orrindale-batch as a user runs it: the real program on generated brackets,
 // with the real dcraw, compared with what the window does for the same
 // settings.
+#include "align/rigid_move.h"
 #include "tests/app/window_fixture.h"
 #include "support/recording_reporter.h"
 #include "tests/common/exposure_sets.h"
@@ -161,6 +162,44 @@ TEST_F(BatchTest, AMapOfAnotherSizeFailsAsTheBlendDoes) {
     EXPECT_TRUE(r.out.contains("Map dimensions mismatch"));
     EXPECT_TRUE(r.err.contains("ERROR: Map dimensions do not match image dimensions"));
     EXPECT_TRUE(files(folder, "OD_*.tif").isEmpty());
+}
+
+TEST_F(BatchTest, AlignReportsTheMovesOfAHandheldBracket) {
+    const QString folder = dir.path() + "/handheld/";
+    QDir().mkpath(folder);
+    QProcess gen;
+    gen.start(ORRINDALE_MAKE_BRACKET, {"--count", "3", "--step", "2", "--width", "600", "--height",
+                                       "400", "--texture", "--shake", "4,0.3", "--out", folder});
+    ASSERT_TRUE(gen.waitForFinished(60000));
+    ASSERT_EQ(gen.exitCode(), 0);
+    const BatchRun r = runBatch({"--align", "--no-blend", folder + "IMG_0001.dng"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("Reloading sorted images...\n\nAligning images...\nIMG_0002.tiff: shift "))
+        << r.out.toStdString();
+    // The true moves beside the frames, against the lines.
+    QFile shake(folder + "shake.txt");
+    ASSERT_TRUE(shake.open(QIODevice::ReadOnly));
+    const QRegularExpression line(
+        R"(\n(IMG_\d+)\.tiff: shift ([+-]\d+\.\d\d) ([+-]\d+\.\d\d) px, rotation ([+-]\d+\.\d\d\d) deg\n)");
+    int checked = 0;
+    for (const QString& entry : QString::fromLatin1(shake.readAll()).split('\n', Qt::SkipEmptyParts)) {
+        const QStringList f = entry.split(' ');
+        if (f[1].toDouble() == 0 && f[2].toDouble() == 0) continue;  // the least exposed
+        const QRegularExpressionMatch m =
+            line.match(r.out.mid(r.out.indexOf("\n" + QFileInfo(f[0]).completeBaseName() + ".tiff: shift")));
+        ASSERT_TRUE(m.hasMatch()) << f[0].toStdString();
+        const RigidMove logged = moveFromDegrees(m.captured(2).toDouble(), m.captured(3).toDouble(),
+                                                 m.captured(4).toDouble());
+        EXPECT_LT(cornerDistance(logged, moveFromDegrees(f[1].toDouble(), f[2].toDouble(), f[3].toDouble()),
+                                 600, 400),
+                  0.1)
+            << entry.toStdString();
+        ++checked;
+    }
+    EXPECT_EQ(checked, 2);
+    EXPECT_TRUE(r.out.contains("IMG_0003.tiff: shift "));
+    EXPECT_TRUE(r.out.contains("\n\nCalculating relative exposure...\n"));
 }
 
 TEST_F(BatchTest, UsageErrorsStopBeforeAnyWork) {

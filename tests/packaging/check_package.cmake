@@ -48,7 +48,8 @@ endif()
 
 execute_process(COMMAND "${DPKG_DEB}" -f ${debs} Depends
   RESULT_VARIABLE result OUTPUT_VARIABLE depends)
-foreach(package IN ITEMS dcraw libqt6widgets6 libqt6gui6 libqt6core6 libtiff6 libgif7 liblcms2-2)
+foreach(package IN ITEMS dcraw libqt6widgets6 libqt6gui6 libqt6core6 libtiff6 libgif7 liblcms2-2
+    libopencv-core406 libopencv-imgproc406)
   if(NOT depends MATCHES "(^|[ ,|])${package}([ ,(]|$|\n)")
     message(FATAL_ERROR "the package does not depend on ${package}: ${depends}")
   endif()

@@ -94,6 +94,17 @@ TEST(NumbersTest, ShortestDecimal) {
     EXPECT_EQ(decimalForCommand(1.333), "1.333");
 }
 
+TEST(NumbersTest, SignedFixedDecimals) {
+    const QLocale c = QLocale::c();
+    EXPECT_EQ(signedFixed(3.374, 2, c), "+3.37");
+    EXPECT_EQ(signedFixed(-2.15, 2, c), "-2.15");
+    EXPECT_EQ(signedFixed(0.2104, 3, c), "+0.210");
+    EXPECT_EQ(signedFixed(-0.004, 2, c), "+0.00");  // never "-0.00"
+    EXPECT_EQ(signedFixed(0.125, 2, c), "+0.12");   // halves to even
+    EXPECT_EQ(signedFixed(1234.5, 2, c), "+1234.50");
+    EXPECT_EQ(signedFixed(-3.37, 2, QLocale(QLocale::German, QLocale::Germany)), "-3,37");
+}
+
 TEST(NumbersTest, ParsesTheUsersNumbers) {
     const QLocale german(QLocale::German, QLocale::Germany);
     EXPECT_EQ(parseUserNumber("1,5", german), 1.5);

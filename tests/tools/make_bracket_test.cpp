@@ -153,6 +153,10 @@ TEST_F(MakeBracketTest, RefusesBadOptionsWithExitCodeTwo) {
         {"--step"},           // missing value
         {"--prefix", "a/b"},  // would write elsewhere
         {"stray-argument"},
+        {"--shake", "4"},       // no turn
+        {"--shake", "-1,0.3"},  // a negative shift
+        {"--shake", "4,20"},    // more than a handheld turn
+        {"--shake", "60,1", "--width", "200", "--height", "134"},  // over a quarter of the frame
     };
     for (const QStringList& args : bad) {
         const ProcessResult run = generate(args + QStringList{"--out", dir.path()});
@@ -170,7 +174,8 @@ TEST_F(MakeBracketTest, HelpExitsCleanly) {
     const ProcessResult run = generate({"--help"});
     EXPECT_EQ(run.exitCode, 0);
     for (const char* option :
-         {"--count", "--step", "--width", "--height", "--seed", "--out", "--prefix", "--shuffle"})
+         {"--count", "--step", "--width", "--height", "--seed", "--out", "--prefix", "--shuffle",
+          "--shake", "--texture"})
         EXPECT_TRUE(run.out.contains(option)) << option;
 }
 
@@ -209,6 +214,39 @@ TEST_F(MakeBracketTest, ShuffleRenamesFramesWithoutChangingThem) {
         if (match != i) ++moved;
     }
     EXPECT_GT(moved, 0);
+}
+
+TEST_F(MakeBracketTest, ShakeMovesEveryFrameButTheLeastExposedAndWritesTheMoves) {
+    const QStringList common = {"--count", "4", "--width", "200", "--height", "134", "--seed",
+                                "5", "--texture", "--shuffle"};
+    ASSERT_EQ(generate(common + QStringList{"--out", path("still")}).exitCode, 0);
+    ASSERT_EQ(generate(common + QStringList{"--shake", "4,0.3", "--out", path("moved")}).exitCode, 0);
+    EXPECT_FALSE(QFileInfo::exists(path("still/shake.txt")));
+    QFile shake(path("moved/shake.txt"));
+    ASSERT_TRUE(shake.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromLatin1(shake.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4);
+    int unmoved = 0;
+    for (int i = 0; i < 4; ++i) {
+        const QStringList f = lines[i].split(' ');
+        ASSERT_EQ(f.size(), 4) << lines[i].toStdString();
+        EXPECT_EQ(f[0], QString("IMG_%1.dng").arg(i + 1, 4, 10, QChar('0')));
+        const double dx = f[1].toDouble(), dy = f[2].toDouble(), deg = f[3].toDouble();
+        EXPECT_LE(std::hypot(dx, dy), 4.0);
+        EXPECT_LE(std::fabs(deg), 0.3);
+        const bool same = fileBytes(path("moved/" + f[0])) == fileBytes(path("still/" + f[0]));
+        EXPECT_EQ(same, dx == 0 && dy == 0 && deg == 0) << lines[i].toStdString();
+        if (same) {
+            ++unmoved;
+            // The frame left where it is is the least exposed of the set.
+            const Mosaic m = readMosaic(path("moved/" + f[0]));
+            for (const QString& other : allEntries(path("moved"))) {
+                if (!other.endsWith(".dng") || other == f[0]) continue;
+                EXPECT_LT(m.samples[1000], readMosaic(path("moved/" + other)).samples[1000]);
+            }
+        }
+    }
+    EXPECT_EQ(unmoved, 1);
 }
 
 TEST_F(MakeBracketTest, RawFramesScaleByTheStepAndClipOnlyAtWhite) {

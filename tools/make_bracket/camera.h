@@ -31,6 +31,12 @@ struct CameraModel {
     // value of 1: scene value 1 is the brightest unclipped green at the centre.
     static constexpr double fullWellElectrons() { return (kWhiteLevel - kBlackLevel) * kGain; }
 
+    // Photo-electrons at the reference time per unit of scene value, by CFA
+    // colour: red and blue respond less than green, by the multipliers.
+    static constexpr double electronsPerUnit(int colour) {
+        return fullWellElectrons() / kWhiteBalance[static_cast<unsigned>(colour)];
+    }
+
     // CFA colour of a photosite (RGGB: 0 = red, 1 = green, 2 = blue).
     static constexpr int cfaColour(int x, int y) { return (y & 1) + (x & 1); }
 };

@@ -6,6 +6,7 @@
 #include "random.h"
 #include "scene.h"
 #include "sensor.h"
+#include "shake.h"
 
 #include <cmath>
 #include <cstdio>
@@ -51,11 +52,28 @@ int run(const Options& o) {
         return 1;
     }
 
-    const Scene scene(o.width, o.height, o.seed);
-    const std::vector<float> reference = referenceElectrons(scene, o.width, o.height);
+    Scene scene(o.width, o.height, o.seed);
+    scene.setTextured(o.textured);
+    const std::vector<float> still = referenceElectrons(scene, o.width, o.height);
     const std::vector<int> order = fileOrder(o);
+    const std::vector<FrameMove> moves =
+        drawMoves(o.count, o.shake ? o.shakeShift : 0.0, o.shake ? o.shakeDegrees : 0.0, o.seed);
+    if (o.shake) {
+        std::vector<std::string> names(static_cast<std::size_t>(o.count));
+        std::vector<FrameMove> inFileOrder(static_cast<std::size_t>(o.count));
+        for (int i = 0; i < o.count; ++i) {
+            names[static_cast<std::size_t>(order[i])] = fileName(o, order[i]);
+            inFileOrder[static_cast<std::size_t>(order[i])] = moves[static_cast<std::size_t>(i)];
+        }
+        writeShakeFile(o.out / "shake.txt", names, inFileOrder);
+    }
     std::vector<std::uint16_t> mosaic;
     for (int i = 0; i < o.count; ++i) {
+        // The least exposed frame stays where it is; the others see the scene moved.
+        const bool moved = o.shake && i > 0;
+        const std::vector<float> reference =
+            moved ? movedElectrons(scene, o.width, o.height, moves[static_cast<std::size_t>(i)])
+                  : std::vector<float>();
         // EV relative to the bracket's centre, which sits at the reference time.
         const double ev = o.step * (i - (o.count - 1) / 2.0);
         const double relative = std::exp2(ev);
@@ -65,7 +83,7 @@ int run(const Options& o) {
         shot.iso = CameraModel::kIso;
         shot.focalLengthMm = CameraModel::kFocalLengthMm;
 
-        exposeFrame(reference, o.width, o.height, relative, o.seed, i, mosaic);
+        exposeFrame(moved ? reference : still, o.width, o.height, relative, o.seed, i, mosaic);
         const std::filesystem::path path = o.out / fileName(o, order[i]);
         writeDng(path, o.width, o.height, mosaic, shot);
         std::printf("%s  %s  f/%g  ISO %d  %+g EV\n", path.c_str(),

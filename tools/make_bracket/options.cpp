@@ -2,6 +2,7 @@
 // be whole strings ("5x" or "" are refused), so typos never pass silently.
 #include "options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -49,6 +50,14 @@ std::string validate(const Options& o) {
     if (!o.prefix.empty() && o.prefix[0] == '.')
         return "--prefix must not start with '.' (hidden files are skipped)";
     if (o.prefix.size() > 64) return "--prefix is longer than 64 characters";
+    if (o.shake) {
+        const double maxShift = Limits::kMaxShakeShare * std::min(o.width, o.height);
+        if (!(o.shakeShift >= 0.0 && o.shakeShift <= maxShift))
+            return "--shake: the shift must be from 0 to a quarter of the shorter side (" +
+                   std::to_string(static_cast<int>(maxShift)) + " pixels here)";
+        if (!(o.shakeDegrees >= 0.0 && o.shakeDegrees <= Limits::kMaxShakeDegrees))
+            return "--shake: the turn must be from 0 to 10 degrees";
+    }
     return {};
 }
 
@@ -117,6 +126,20 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
             const auto text = next();
             if (!text) return std::nullopt;
             o.prefix = *text;
+        } else if (name == "--shake") {
+            const auto text = next();
+            if (!text) return std::nullopt;
+            const auto comma = text->find(',');
+            if (comma == std::string::npos ||
+                !parseDouble(text->substr(0, comma), o.shakeShift) ||
+                !parseDouble(text->substr(comma + 1), o.shakeDegrees)) {
+                error = "--shake needs MAXPX,MAXDEG such as 4,0.3 (got \"" + *text + "\")";
+                return std::nullopt;
+            }
+            o.shake = true;
+        } else if (name == "--texture") {
+            if (!flag()) return std::nullopt;
+            o.textured = true;
         } else if (name.rfind("-", 0) == 0) {
             error = "unknown option " + name;
             return std::nullopt;
@@ -144,9 +167,16 @@ std::string usageText() {
            "  --out DIR     output folder, created if missing (default .)\n"
            "  --prefix P    file names P0001.dng, P0002.dng, ... (default IMG_)\n"
            "  --shuffle     number the files in a seeded random order, not by exposure\n"
+           "  --shake MAXPX,MAXDEG\n"
+           "                handheld: every frame but the least exposed moves by a seeded\n"
+           "                shift of up to MAXPX pixels and a turn of up to MAXDEG degrees;\n"
+           "                the true moves go to shake.txt beside the frames\n"
+           "  --texture     texture at several scales and in every direction, so that\n"
+           "                frames can be aligned\n"
            "  --help        this text\n"
            "\n"
-           "Example: orrindale-make-bracket --count 5 --step 2 --out sample\n";
+           "Example: orrindale-make-bracket --count 5 --step 2 --out sample\n"
+           "Handheld: orrindale-make-bracket --texture --shake 4,0.3 --out handheld\n";
 }
 
 }  // namespace make_bracket

@@ -19,6 +19,12 @@ struct Options {
     std::string prefix = "IMG_";
     bool shuffle = false;
     bool help = false;
+    // Handheld: every frame but the least exposed moves by up to shakeShift
+    // photosites and shakeDegrees (see shake.h).
+    bool shake = false;
+    double shakeShift = 0.0;
+    double shakeDegrees = 0.0;
+    bool textured = false;  // texture at several scales (see Scene::setTextured)
 };
 
 // Limits that keep a run sane: sizes a real camera could have (and that fit in
@@ -29,6 +35,9 @@ struct Limits {
     static constexpr double kMaxSpanEv = 20.0;
     static constexpr int kMinSide = 16, kMaxSide = 16384;
     static constexpr std::int64_t kMaxPixels = 100'000'000;
+    // A shake beyond these is no longer a handheld bracket.
+    static constexpr double kMaxShakeShare = 0.25;  // of the shorter side
+    static constexpr double kMaxShakeDegrees = 10.0;
 };
 
 // Returns the options, or nothing with `error` set to a one-line reason.

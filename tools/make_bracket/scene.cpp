@@ -64,6 +64,33 @@ Rgb chartColour(int index) {
     return {mean + k * (p.r - mean), mean + k * (p.g - mean), mean + k * (p.b - mean)};
 }
 
+// Share of a photosite inside an edge, seen through a lens and an
+// anti-aliasing filter: a Gaussian blur of 0.8 photosites (the photosite's
+// own width included), from the signed distance of its centre to the edge.
+double softEdge(double insideBy) {
+    constexpr double kSigma = 0.8;
+    if (insideBy > 5 * kSigma) return 1.0;
+    if (insideBy < -5 * kSigma) return 0.0;
+    return 0.5 * std::erfc(-insideBy / (kSigma * std::numbers::sqrt2));
+}
+
+// Smooth lattice noise in -1..1 at one wavelength (photosites): seeded values
+// on a grid joined by a quintic, so the texture has no creases.
+double latticeNoise(double x, double y, double wavelength, std::uint64_t salt) {
+    auto value = [salt](std::int64_t i, std::int64_t j) {
+        std::uint64_t state = mixSeed(salt, static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(j));
+        return static_cast<double>(splitMix64(state) >> 11) / 4503599627370496.0 - 1.0;
+    };
+    const double u = x / wavelength, v = y / wavelength;
+    const double fu = std::floor(u), fv = std::floor(v);
+    const auto i = static_cast<std::int64_t>(fu), j = static_cast<std::int64_t>(fv);
+    auto ease = [](double t) { return t * t * t * (t * (t * 6 - 15) + 10); };
+    const double tu = ease(u - fu), tv = ease(v - fv);
+    const double top = value(i, j) + (value(i + 1, j) - value(i, j)) * tu;
+    const double bottom = value(i, j + 1) + (value(i + 1, j + 1) - value(i, j + 1)) * tu;
+    return top + (bottom - top) * tv;
+}
+
 }  // namespace
 
 Scene::Scene(int width, int height, std::uint64_t seed) : width_(width), height_(height) {
@@ -73,6 +100,7 @@ Scene::Scene(int width, int height, std::uint64_t seed) : width_(width), height_
     poleU_ = 0.60 + 0.04 * (rng.uniform() - 0.5);
     for (auto& p : phase_) p = rng.uniform();
     poleBottom_ = horizonAt(poleU_) + 0.05;
+    textureSalt_ = mixSeed(seed, 0x54455854ULL);  // drawn apart: the layout stays as it was
 
     // The ground's undulation is sin(a(u)) sin(b(v)) + sin(c(u) + d(v)); the
     // second term is split with sin(c + d) = sin c cos d + cos c sin d.
@@ -99,7 +127,13 @@ Scene::Box Scene::box(double u0, double v0, double u1, double v1) const {
     return {u0 * width_, v0 * height_, u1 * width_, v1 * height_};
 }
 
-double Scene::coverage(const Box& b, double x, double y) {
+double Scene::coverage(const Box& b, double x, double y) const {
+    if (soft_) {
+        const double mx = x + 0.5, my = y + 0.5;
+        const double wx = softEdge(mx - b.x0) - softEdge(mx - b.x1);
+        if (wx <= 0.0) return 0.0;
+        return wx * (softEdge(my - b.y0) - softEdge(my - b.y1));
+    }
     const double cx = std::min(x + 1.0, b.x1) - std::max(x, b.x0);
     if (cx <= 0.0) return 0.0;
     const double cy = std::min(y + 1.0, b.y1) - std::max(y, b.y0);
@@ -112,10 +146,31 @@ double Scene::horizonAt(double u) const {
            0.012 * std::sin(kTwoPi * (3.1 * u + phase_[1]));
 }
 
-Rgb Scene::sky(int x, int y) const {
+double Scene::edge(double insideBy) const {
+    return soft_ ? softEdge(insideBy) : discCoverage(insideBy);
+}
+
+Scene::Terms Scene::termsAt(int x, int y) const {
+    return {horizon_[x], colWave_[x], colSin_[x], colCos_[x], rowWave_[y], rowSin_[y], rowCos_[y]};
+}
+
+Scene::Terms Scene::termsAt(double x, double y) const {
+    // As the tables are made, at any position.
     const double u = (x + 0.5) / width_;
     const double v = (y + 0.5) / height_;
-    const double t = std::clamp(v / horizon_[x], 0.0, 1.0);  // 0 at the top, 1 at the horizon
+    return {horizonAt(u),
+            std::sin(kTwoPi * (2.3 * u + phase_[2])),
+            std::sin(kTwoPi * (5.1 * u + phase_[0])),
+            std::cos(kTwoPi * (5.1 * u + phase_[0])),
+            std::sin(kTwoPi * (1.7 * v + phase_[3])),
+            std::sin(kTwoPi * 0.8 * v),
+            std::cos(kTwoPi * 0.8 * v)};
+}
+
+Rgb Scene::sky(double x, double y, const Terms& terms) const {
+    const double u = (x + 0.5) / width_;
+    const double v = (y + 0.5) / height_;
+    const double t = std::clamp(v / terms.horizon, 0.0, 1.0);  // 0 at the top, 1 at the horizon
     // Hazy sky: bluish at the top, nearly white at the horizon. Large smooth
     // areas keep their channels within 10% of each other, so where one channel
     // clips in a frame the others are near clipping too; a strongly coloured
@@ -138,18 +193,18 @@ Rgb Scene::sky(int x, int y) const {
     c.g += glow * 0.96;
     c.b += glow * 0.88;
     const double sunRadius = 0.02;
-    blend(c, scaled({1.0, 0.98, 0.93}, 2000.0), discCoverage((sunRadius - d) * height_));
+    blend(c, scaled({1.0, 0.98, 0.93}, 2000.0), edge((sunRadius - d) * height_));
     return c;
 }
 
-Rgb Scene::ground(int x, int y) const {
-    const double h = horizon_[x];
+Rgb Scene::ground(const Terms& terms, double y) const {
+    const double h = terms.horizon;
     const double v = (y + 0.5) / height_;
     const double t =
         std::clamp((v - h) / (1.0 - h), 0.0, 1.0);  // 0 at the horizon, 1 at the bottom
     // Gentle undulation so the ground is a smooth gradient, not a flat field.
-    const double undulation = 1.0 + 0.10 * colWave_[x] * rowWave_[y] +
-                              0.05 * (colSin_[x] * rowCos_[y] + colCos_[x] * rowSin_[y]);
+    const double undulation = 1.0 + 0.10 * terms.colWave * terms.rowWave +
+                              0.05 * (terms.colSin * terms.rowCos + terms.colCos * terms.rowSin);
     // Falls off exponentially, 0.30 at the horizon to 0.008 at the bottom (5 EV),
     // so every octave of brightness covers a similar band of ground: each pair
     // of neighbouring frames then shares a broad, flat, unclipped region.
@@ -190,7 +245,7 @@ void Scene::addBuilding(Rgb& c, double x, double y) const {
         blend(face, scaled({1.0, 0.95, 0.88}, 0.0045 * (1.0 - 0.85 * dv) * (1.0 - 0.3 * du)),
               doorCover);
     }
-    blend(face, scaled({1.0, 0.80, 0.50}, 120.0), discCoverage((0.012 - d) * height_));
+    blend(face, scaled({1.0, 0.80, 0.50}, 120.0), edge((0.012 - d) * height_));
     blend(c, face, wallCover);
 }
 
@@ -233,18 +288,36 @@ void Scene::addPole(Rgb& c, double x, double y) const {
 }
 
 Rgb Scene::at(int px, int py) const {
-    const double x = px;
-    const double y = py;
+    return shade(px, py, termsAt(px, py));
+}
+
+Rgb Scene::atPoint(double x, double y) const {
+    return shade(x, y, termsAt(x, y));
+}
+
+Rgb Scene::shade(double x, double y, const Terms& terms) const {
     const double v = (y + 0.5) / height_;
     // Horizon anti-aliased over one photosite, like the patch edges.
-    const double groundShare = std::clamp((v - horizon_[px]) * height_ + 0.5, 0.0, 1.0);
-    Rgb c = groundShare < 1.0 ? sky(px, py) : Rgb{};
-    if (groundShare > 0.0) blend(c, ground(px, py), groundShare);
+    const double groundShare = edge((v - terms.horizon) * height_);
+    Rgb c = groundShare < 1.0 ? sky(x, y, terms) : Rgb{};
+    if (groundShare > 0.0) blend(c, ground(terms, y), groundShare);
     addPole(c, x, y);
     addBuilding(c, x, y);
     addChart(c, x, y);
     addWedge(c, x, y);
+    if (textured_) c = scaled(c, texture(x + 0.5, y + 0.5));
     return c;
+}
+
+double Scene::texture(double x, double y) const {
+    // Octaves from 8 to 512 photosites, each about as strong: detail at every
+    // scale, in every direction, about +-40 % around the plain scene. Nothing
+    // finer: the mosaic samples red and blue every second photosite.
+    double stops = 0.0;
+    double wavelength = 8.0;
+    for (int octave = 0; octave < 7; ++octave, wavelength *= 2.0)
+        stops += 0.13 * latticeNoise(x, y, wavelength, textureSalt_ + static_cast<std::uint64_t>(octave));
+    return std::exp2(stops);
 }
 
 }  // namespace make_bracket

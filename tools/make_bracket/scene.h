@@ -25,6 +25,19 @@ class Scene {
     // Mean radiance over the photosite whose top-left corner is (x, y); edges of
     // patches are anti-aliased by their coverage of the photosite.
     Rgb at(int x, int y) const;
+    // The same for a unit square whose top-left corner is anywhere: what a
+    // photosite of a moved frame sees.
+    Rgb atPoint(double x, double y) const;
+
+    // Adds texture at several scales and in every direction (gravel, stone,
+    // clouds): what an alignment needs, which a smooth gradient cannot give.
+    // Edges are then also softened, as a lens and an anti-aliasing filter
+    // soften them: an edge sharper than the photosite pitch aliases, and an
+    // aliased edge does not move with the frame by a fraction of a photosite.
+    void setTextured(bool textured) {
+        textured_ = textured;
+        soft_ = textured;
+    }
 
     // Radiance of the grey wedge's patches, brightest first (for tests/reports).
     static constexpr int kWedgeSteps = 11;
@@ -35,11 +48,24 @@ class Scene {
         double x0, y0, x1, y1;  // in photosites
     };
     Box box(double u0, double v0, double u1, double v1) const;
-    static double coverage(const Box& b, double x, double y);
+    double coverage(const Box& b, double x, double y) const;
     double horizonAt(double u) const;
 
-    Rgb sky(int x, int y) const;
-    Rgb ground(int x, int y) const;
+    // The smooth terms at a position: looked up from the tables at photosites
+    // of a still frame, computed afresh anywhere else.
+    struct Terms {
+        double horizon, colWave, colSin, colCos, rowWave, rowSin, rowCos;
+    };
+    Terms termsAt(int x, int y) const;
+    Terms termsAt(double x, double y) const;
+    Rgb shade(double x, double y, const Terms& t) const;
+    double texture(double x, double y) const;
+    // Share of a photosite inside an edge, from the signed distance of its
+    // centre to the edge in photosites.
+    double edge(double insideBy) const;
+
+    Rgb sky(double x, double y, const Terms& t) const;
+    Rgb ground(const Terms& t, double y) const;
     void addBuilding(Rgb& c, double x, double y) const;
     void addChart(Rgb& c, double x, double y) const;
     void addWedge(Rgb& c, double x, double y) const;
@@ -47,6 +73,9 @@ class Scene {
 
     int width_;
     int height_;
+    bool textured_ = false;
+    bool soft_ = false;  // edges through a lens, not cut at the photosite's sides
+    std::uint64_t textureSalt_ = 0;
     double sunU_, sunV_, poleU_, poleBottom_;
     std::array<double, 4> phase_{};
     // Per-column and per-row factors of the smooth terms (horizon line, ground
