@@ -94,6 +94,9 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
         } else if (name == "--shuffle") {
             if (!flag()) return std::nullopt;
             o.shuffle = true;
+        } else if (name == "--no-noise") {
+            if (!flag()) return std::nullopt;
+            o.noise = false;
         } else if (name == "--count") {
             if (!number(o.count)) return std::nullopt;
         } else if (name == "--width") {
@@ -144,6 +147,7 @@ std::string usageText() {
            "  --out DIR     output folder, created if missing (default .)\n"
            "  --prefix P    file names P0001.dng, P0002.dng, ... (default IMG_)\n"
            "  --shuffle     number the files in a seeded random order, not by exposure\n"
+           "  --no-noise    no shot or read noise: the exact twin of the same bracket\n"
            "  --help        this text\n"
            "\n"
            "Example: orrindale-make-bracket --count 5 --step 2 --out sample\n";
