@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -135,6 +136,7 @@ public:
 
     QGroupBox* frmBlend = nullptr;
     QLabel* Label18 = nullptr;
+    QCheckBox* chkWeighted = nullptr;
     QLineEdit* txtRutaMap = nullptr;
     QPushButton* cmdSelMap = nullptr;
     QLabel* Label6 = nullptr;
