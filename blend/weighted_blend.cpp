@@ -176,7 +176,8 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
             // Brighter images the map turned down at its threshold may still be
             // below their true saturation.
             while (top + 1 < n && maxOfThree(v * lanes(images[top + 1].invClip)) < 1) ++top;
-            const int lowest = lowest_[static_cast<size_t>(top)];
+            // The map's choice always stands, however bright the top.
+            const int lowest = std::min(lowest_[static_cast<size_t>(top)], k);
             const Lanes allowed = varRef + ratio2 * v * v;
             Lanes num = splat(0), den = splat(0);
             for (int j = top; j >= lowest; --j) {
