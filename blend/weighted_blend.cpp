@@ -25,9 +25,15 @@ constexpr double kTaper = 0.04;
 // exposure ratios.
 constexpr double kSigmas = 4;
 constexpr double kRatioTolerance = 0.01;
-// Images more than 6 EV darker than the brightest usable one add under 1/64
-// of its weight each: they are left out.
-constexpr double kDarkestRatio = 64;
+// Images more than 4.3 EV darker than the brightest usable one add under
+// 1/20 of its weight each (less where read noise counts): they are left out,
+// which saves a fifth of the work on a bracket 1.4 EV apart.
+constexpr double kDarkestRatio = 20;
+
+// The three channels of a pixel side by side, computed at once: single
+// precision carries 24 bits, more than the 16 of a sample and of the output.
+using Lanes = float __attribute__((vector_size(16)));
+using IntLanes = int32_t __attribute__((vector_size(16)));
 
 // The gamma encoding, as a table of 1024 steps per octave of the linear value
 // from 2^-24 of full scale up to full scale, read with linear interpolation.
@@ -35,6 +41,9 @@ constexpr double kDarkestRatio = 64;
 // 16-bit output's rounding; values outside that range are encoded exactly.
 constexpr int kStepsBits = 10;
 constexpr int kOctaves = 24;
+// Bits of a float's mantissa below the table's steps, and their weight.
+constexpr int kFracBits = 23 - kStepsBits;
+constexpr float kFracUnit = 1.0f / (1 << kFracBits);
 
 std::vector<float> gammaTable(float g) {
     std::vector<float> table;
@@ -56,9 +65,31 @@ inline double encodeFast(double v, const std::vector<float>& table, float g) {
     // The octave and the step within it are the top bits of the float; the
     // bits below them are the fraction between two steps.
     const uint32_t bits = std::bit_cast<uint32_t>(x);
-    const size_t i = (bits >> (23 - kStepsBits)) - ((127u - kOctaves) << kStepsBits);
-    const float frac = static_cast<float>(bits & ((1u << (23 - kStepsBits)) - 1)) * 0x1p-13f;
+    const size_t i = (bits >> kFracBits) - ((127u - kOctaves) << kStepsBits);
+    const float frac = static_cast<float>(bits & ((1u << kFracBits) - 1)) * kFracUnit;
     return table[i] + (table[i + 1] - table[i]) * frac;
+}
+
+// The three channels at once: the table's indexes and fractions in lanes,
+// exact encoding for a channel outside the table.
+inline void encodeLanes(Lanes v, const std::vector<float>& table, float g, double* out) {
+    if (table.empty()) {
+        for (int c = 0; c < 3; ++c) out[c] = v[c];
+        return;
+    }
+    const Lanes x = v * (1.0f / 65535);
+    IntLanes bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    const IntLanes i = (bits >> kFracBits) - ((127 - kOctaves) << kStepsBits);
+    const Lanes frac = __builtin_convertvector(bits & ((1 << kFracBits) - 1), Lanes) * kFracUnit;
+    for (int c = 0; c < 3; ++c) {
+        if (x[c] >= 0x1p-24f && x[c] < 1) {
+            const float* t = table.data() + i[c];
+            out[c] = t[0] + (t[1] - t[0]) * frac[c];
+        } else {
+            out[c] = v[c] > 0 ? encodeGamma(v[c], g) : 0.0;
+        }
+    }
 }
 
 // Full weight below 1 - kTaper of the clip level, none at it, smooth between.
@@ -68,10 +99,6 @@ inline float taper(float share) {
     return u * u * (3 - 2 * u);
 }
 
-// The three channels of a pixel side by side, computed at once: single
-// precision carries 24 bits, more than the 16 of a sample and of the output.
-using Lanes = float __attribute__((vector_size(16)));
-using IntLanes = int32_t __attribute__((vector_size(16)));
 
 inline Lanes lanes(const float (&v)[4]) {
     Lanes out;
@@ -92,8 +119,12 @@ inline Lanes toFloat(IntLanes v) {
 inline Lanes splat(float v) {
     return Lanes{v, v, v, v};
 }
+// The fourth lane of every test is false by construction, so any set bit is
+// one of the three channels'.
 inline bool anyOfThree(IntLanes mask) {
-    return (mask[0] | mask[1] | mask[2]) != 0;
+    uint64_t half[2];
+    std::memcpy(half, &mask, sizeof half);
+    return (half[0] | half[1]) != 0;
 }
 inline float maxOfThree(Lanes v) {
     return std::max({v[0], v[1], v[2]});
@@ -196,17 +227,15 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
                 num += wj * scaled;
                 den += wj;
             }
-            double value[3];
+            Lanes value = v;
             if (den[0] > 0 && den[1] > 0 && den[2] > 0) {
                 const Lanes inv = splat(1) / den;
-                const Lanes mean = num * inv;
-                for (int c = 0; c < 3; ++c) value[c] = mean[c];
+                value = num * inv;
                 for (int j = top; j >= lowest; --j)
                     rowShare[static_cast<size_t>(j)] += weight[static_cast<size_t>(j)] * inv;
             } else {
                 // Nothing usable, not even the choice (clipped everywhere):
                 // the selection blend's value.
-                for (int c = 0; c < 3; ++c) value[c] = v[c];
                 rowShare[static_cast<size_t>(k)] += splat(p.genuine ? 1.0f : 1.0f - p.f);
                 if (!p.genuine) rowShare[static_cast<size_t>(k) + 1] += splat(p.f);
             }
@@ -214,7 +243,7 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
                 out[0] = out[1] = out[2] =
                     encodeFast(mixed(value[0], value[1], value[2], in.weights), gammaTable_, in.g);
             } else {
-                for (int c = 0; c < 3; ++c) out[c] = encodeFast(value[c], gammaTable_, in.g);
+                encodeLanes(value, gammaTable_, in.g, out);
             }
         }
         // A pixel's three channel shares count for a third each.

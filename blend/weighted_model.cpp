@@ -260,7 +260,8 @@ QString describeNoiseModel(const WeightedModel& model) {
         const double scale = std::pow(10.0, 2 - std::floor(std::log10(v)));
         return shortestDecimal(roundHalfEven(v * scale) / scale);
     };
-    QString line = QStringLiteral("Noise model: variance = a x signal + b");
+    // Variance against the signal s, per channel, averaged over the images.
+    QString line = QStringLiteral("Noise model (variance):");
     const char* names[3] = {"R", "G", "B"};
     for (size_t c = 0; c < 3; ++c) {
         double a = 0, b = 0;
@@ -270,8 +271,8 @@ QString describeNoiseModel(const WeightedModel& model) {
         }
         a /= static_cast<double>(model.noise.size());
         b /= static_cast<double>(model.noise.size());
-        line += QStringLiteral(", ") + QLatin1String(names[c]) + QStringLiteral(": a = ") +
-                figure(a) + QStringLiteral(" b = ") + figure(b);
+        line += (c == 0 ? QStringLiteral(" ") : QStringLiteral(", ")) + QLatin1String(names[c]) +
+                QStringLiteral(" ") + figure(a) + QStringLiteral(" s + ") + figure(b);
     }
     return line;
 }
