@@ -72,6 +72,9 @@ class WeightedBlender {
     const BlendInput& in_;
     std::vector<Image> images_;
     std::vector<int> lowest_;  // per image: the darkest image worth averaging with it
+    // reach_[top * n + j]: image j's share of its clip level per unit of the
+    // top image's share of its own, at most over the channels.
+    std::vector<float> reach_;
     std::vector<float> gammaTable_;
 };
 
