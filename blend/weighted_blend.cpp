@@ -36,71 +36,6 @@ constexpr double kDarkestRatio = 17;
 using Lanes = float __attribute__((vector_size(16)));
 using IntLanes = int32_t __attribute__((vector_size(16)));
 
-// The gamma encoding, as a table of 1024 steps per octave of the linear value
-// from 2^-24 of full scale up to full scale, read with linear interpolation.
-// Its error is below 1e-7 of the value (0.007 at full scale), far under the
-// 16-bit output's rounding; values outside that range are encoded exactly.
-constexpr int kStepsBits = 10;
-constexpr int kOctaves = 24;
-// Bits of a float's mantissa below the table's steps, and their weight.
-constexpr int kFracBits = 23 - kStepsBits;
-constexpr float kFracUnit = 1.0f / (1 << kFracBits);
-
-std::vector<float> gammaTable(float g) {
-    std::vector<float> table;
-    if (g == 1.0f) return table;
-    table.resize((static_cast<size_t>(kOctaves) << kStepsBits) + 1);
-    for (size_t i = 0; i < table.size(); ++i) {
-        const double step =
-            std::ldexp(static_cast<double>(i & ((1u << kStepsBits) - 1)), -kStepsBits);
-        const double x = std::ldexp(1.0 + step, static_cast<int>(i >> kStepsBits) - kOctaves);
-        table[i] = static_cast<float>(encodeGamma(65535 * x, g));
-    }
-    return table;
-}
-
-inline double encodeFast(double v, const std::vector<float>& table, float g) {
-    if (table.empty()) return v;
-    const float x = static_cast<float>(v * (1.0 / 65535));
-    if (!(x >= 0x1p-24f && x < 1)) return v > 0 ? encodeGamma(v, g) : 0.0;
-    // The octave and the step within it are the top bits of the float; the
-    // bits below them are the fraction between two steps.
-    const uint32_t bits = std::bit_cast<uint32_t>(x);
-    const size_t i = (bits >> kFracBits) - ((127u - kOctaves) << kStepsBits);
-    const float frac = static_cast<float>(bits & ((1u << kFracBits) - 1)) * kFracUnit;
-    return table[i] + (table[i + 1] - table[i]) * frac;
-}
-
-// The three channels at once: the table's indexes and fractions in lanes,
-// exact encoding for a channel outside the table.
-inline void encodeLanes(Lanes v, const std::vector<float>& table, float g, double* out) {
-    if (table.empty()) {
-        for (int c = 0; c < 3; ++c) out[c] = v[c];
-        return;
-    }
-    const Lanes x = v * (1.0f / 65535);
-    IntLanes bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    const IntLanes i = (bits >> kFracBits) - ((127 - kOctaves) << kStepsBits);
-    const Lanes frac = __builtin_convertvector(bits & ((1 << kFracBits) - 1), Lanes) * kFracUnit;
-    for (int c = 0; c < 3; ++c) {
-        if (x[c] >= 0x1p-24f && x[c] < 1) {
-            const float* t = table.data() + i[c];
-            out[c] = t[0] + (t[1] - t[0]) * frac[c];
-        } else {
-            out[c] = v[c] > 0 ? encodeGamma(v[c], g) : 0.0;
-        }
-    }
-}
-
-// Full weight below 1 - kTaper of the clip level, none at it, smooth between.
-inline float taper(float share) {
-    if (share <= 1 - static_cast<float>(kTaper)) return 1;
-    const float u = (1 - share) * static_cast<float>(1 / kTaper);
-    return u * u * (3 - 2 * u);
-}
-
-
 inline Lanes lanes(const float (&v)[4]) {
     Lanes out;
     std::memcpy(&out, v, sizeof out);
@@ -138,6 +73,72 @@ inline bool anyOfThree(IntLanes mask) {
 inline float maxOfThree(Lanes v) {
     return std::max({v[0], v[1], v[2]});
 }
+
+// The gamma encoding, as a table of 1024 steps per octave of the linear value
+// from 2^-24 of full scale up to full scale, read with linear interpolation.
+// Its error is below 1e-7 of the value (0.007 at full scale), far under the
+// 16-bit output's rounding; values outside that range are encoded exactly.
+constexpr int kStepsBits = 10;
+constexpr int kOctaves = 24;
+// Bits of a float's mantissa below the table's steps, and their weight.
+constexpr int kFracBits = 23 - kStepsBits;
+constexpr float kFracUnit = 1.0f / (1 << kFracBits);
+
+std::vector<float> gammaTable(float g) {
+    std::vector<float> table;
+    if (g == 1.0f) return table;
+    table.resize((static_cast<size_t>(kOctaves) << kStepsBits) + 1);
+    for (size_t i = 0; i < table.size(); ++i) {
+        const double step =
+            std::ldexp(static_cast<double>(i & ((1u << kStepsBits) - 1)), -kStepsBits);
+        const double x = std::ldexp(1.0 + step, static_cast<int>(i >> kStepsBits) - kOctaves);
+        table[i] = static_cast<float>(encodeGamma(65535 * x, g));
+    }
+    return table;
+}
+
+inline double encodeFast(double v, const std::vector<float>& table, float g) {
+    if (table.empty()) return v;
+    const float x = static_cast<float>(v * (1.0 / 65535));
+    if (!(x >= 0x1p-24f && x < 1)) return v > 0 ? encodeGamma(v, g) : 0.0;
+    // The octave and the step within it are the top bits of the float; the
+    // bits below them are the fraction between two steps.
+    const uint32_t bits = std::bit_cast<uint32_t>(x);
+    const size_t i = (bits >> kFracBits) - ((127u - kOctaves) << kStepsBits);
+    const float frac = static_cast<float>(bits & ((1u << kFracBits) - 1)) * kFracUnit;
+    return table[i] + (table[i + 1] - table[i]) * frac;
+}
+
+// The three channels at once: the table's indexes and fractions in lanes,
+// exact encoding when a channel lies outside the table.
+inline void encodeLanes(Lanes v, const std::vector<float>& table, float g, double* out) {
+    if (table.empty()) {
+        for (int c = 0; c < 3; ++c) out[c] = v[c];
+        return;
+    }
+    const Lanes x = v * (1.0f / 65535);
+    const IntLanes outside = (x < 0x1p-24f) | (x >= 1.0f);
+    if (anyOfThree(outside & IntLanes{-1, -1, -1, 0})) {
+        for (int c = 0; c < 3; ++c) out[c] = encodeFast(v[c], table, g);
+        return;
+    }
+    IntLanes bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    const IntLanes i = (bits >> kFracBits) - ((127 - kOctaves) << kStepsBits);
+    const Lanes frac = __builtin_convertvector(bits & ((1 << kFracBits) - 1), Lanes) * kFracUnit;
+    const float* t = table.data();
+    const Lanes lo{t[i[0]], t[i[1]], t[i[2]], 0}, hi{t[i[0] + 1], t[i[1] + 1], t[i[2] + 1], 0};
+    const Lanes e = lo + (hi - lo) * frac;
+    for (int c = 0; c < 3; ++c) out[c] = e[c];
+}
+
+// Full weight below 1 - kTaper of the clip level, none at it, smooth between.
+inline float taper(float share) {
+    if (share <= 1 - static_cast<float>(kTaper)) return 1;
+    const float u = (1 - share) * static_cast<float>(1 / kTaper);
+    return u * u * (3 - 2 * u);
+}
+
 
 }  // namespace
 
