@@ -275,15 +275,15 @@ MergeQuality measureMergeQuality(const QualityRun& r, const QString& folder) {
 
 QString qualityTable(const MergeQuality& q) {
     QString t = QStringLiteral(
-        "stop  luminance of 65535   pixels  frames   Select  Weighted  frame 1   gain\n");
+        "stop  luminance (of 65535)    pixels  frames   Select  Weighted   frame 1    gain\n");
     double gainSum = 0;
     int gainBands = 0;
     for (const QualityBand& b : q.bands) {
         const double hi = kFull * std::exp2(-b.index), lo = hi / 2;
         t += QStringLiteral("%1  %2-%3  %4  %5  %6  %7  %8  %9\n")
                  .arg(b.index, 4)
-                 .arg(lo, 9, 'f', 1)
-                 .arg(hi, -8, 'f', 1)
+                 .arg(lo, 11, 'f', 0)
+                 .arg(hi, -8, 'f', 0)
                  .arg(b.pixels, 8)
                  .arg(b.usableFrames, 6)
                  .arg(b.select, 7, 'f', 2)
