@@ -8,6 +8,7 @@
 #include "support/recording_reporter.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <algorithm>
@@ -32,12 +33,18 @@ constexpr int kWindow = 9;
 constexpr int kMargin = 4;
 constexpr double kSeamFloor = kFull / 256;
 
+const QString kHdrMerge = QStringLiteral("/usr/bin/hdrmerge");
+
 [[noreturn]] void fail(const QString& what) {
     throw std::runtime_error(what.toStdString());
 }
 
 void run(const QString& program, const QStringList& args) {
     QProcess p;
+    // A peer with a window of its own is run without a display.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
     p.start(program, args);
     if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
         fail(program + QStringLiteral(" failed: ") +
@@ -97,14 +104,17 @@ GflBitmap load(const QString& path) {
 // One blend at gamma 1.0 through the procedure the buttons call; its file is
 // read back and removed, so two blends in one second do not collide.
 GflBitmap blend(const QString& ref, const QString& map, BlendMerge merge, ImageSet& set,
-                QString* noiseLine) {
+                QString* noiseLine, double& seconds) {
     BlendSettings s;
     s.merge = merge;
     s.gamma = 10;
     s.perfil = QStringLiteral("sRGB");
     s.rutaMapa = map;
     RecordingReporter rep;
+    QElapsedTimer clock;
+    clock.start();
     if (FusionarImagenes(ref, s, set, rep) != 1) fail(QStringLiteral("blend failed: ") + rep.log);
+    seconds = static_cast<double>(clock.nsecsElapsed()) * 1e-9;
     if (noiseLine)
         for (const QString& line : rep.logLines())
             if (line.startsWith(QStringLiteral("Noise model"))) *noiseLine = line;
@@ -176,8 +186,21 @@ MergeQuality measureMergeQuality(const QualityRun& r, const QString& folder) {
     const QString mapPath = GenerarMapa(ref, map, set, rep);
     if (mapPath.isEmpty()) fail(QStringLiteral("Build map failed: ") + rep.log);
     MergeQuality q;
-    const GflBitmap select = blend(ref, mapPath, BlendMerge::Select, set, nullptr);
-    const GflBitmap weighted = blend(ref, mapPath, BlendMerge::Weighted, set, &q.noiseModel);
+    const GflBitmap select = blend(ref, mapPath, BlendMerge::Select, set, nullptr, q.selectSeconds);
+    const GflBitmap weighted =
+        blend(ref, mapPath, BlendMerge::Weighted, set, &q.noiseModel, q.weightedSeconds);
+    // The peer that merges the RAW files themselves, timed on the same frames.
+    // (Its floating-point DNG is beyond the decoders at hand, so it is not
+    // measured against the truth.)
+    if (r.timePeers && QFile::exists(kHdrMerge)) {
+        QStringList args{QStringLiteral("--no-align"), QStringLiteral("--no-crop"),
+                         QStringLiteral("-o"), folder + QStringLiteral("/hdrmerge.dng")};
+        for (const QString& n : names) args << noisy + n;
+        QElapsedTimer clock;
+        clock.start();
+        run(kHdrMerge, args);
+        q.hdrmergeSeconds = static_cast<double>(clock.nsecsElapsed()) * 1e-9;
+    }
     const GflBitmap first = load(set.ArchivosTIFF[0]);
 
     // The truth: each pixel from the most exposed twin frame well inside its
@@ -309,6 +332,12 @@ QString qualityTable(const MergeQuality& q) {
                          .arg(k + 2)
                          .arg(b.index)
                          .arg(b.weighted - b.select, 0, 'f', 2);
+    t += QStringLiteral("blend, one file at gamma 1.0: Select %1 s, Weighted %2 s")
+             .arg(q.selectSeconds, 0, 'f', 2)
+             .arg(q.weightedSeconds, 0, 'f', 2);
+    if (q.hdrmergeSeconds >= 0)
+        t += QStringLiteral("; HDRMerge from the RAW files %1 s").arg(q.hdrmergeSeconds, 0, 'f', 2);
+    t += QLatin1Char('\n');
     t += QStringLiteral("largest seam: Select %1 %, Weighted %2 %\n")
              .arg(q.seamSelect, 0, 'f', 2)
              .arg(q.seamWeighted, 0, 'f', 2);

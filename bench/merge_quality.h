@@ -11,6 +11,7 @@ struct QualityRun {
     int width = 600;
     int height = 400;
     uint64_t seed = 1;
+    bool timePeers = false;  // also time HDRMerge on the bracket, when installed
 };
 
 // One stop of the truth's luminance: (65535 / 2^(index + 1), 65535 / 2^index].
@@ -31,6 +32,11 @@ struct MergeQuality {
     double seamSelect = 0;
     double seamWeighted = 0;
     QString noiseModel;  // the weighted blend's noise-model line
+    // Seconds of each blend ("Colour" at gamma 1.0, one file), and of
+    // HDRMerge merging the RAW files (-1 when not timed).
+    double selectSeconds = 0;
+    double weightedSeconds = 0;
+    double hdrmergeSeconds = -1;
 };
 
 // Makes the 0/+2/+4 EV bracket and its twin in `folder`, develops them,
