@@ -3,6 +3,7 @@
 #pragma once
 
 #include "blend/blend_internal.h"
+#include "support/large_buffer.h"
 
 #include <array>
 #include <vector>
@@ -84,7 +85,7 @@ class WeightedBlender {
 // total weight.
 struct WeightedResult {
     OutputPlanes planes;
-    std::unique_ptr<uint16_t[]> samples;  // row-major R, G, B of the single output
+    LargeBuffer samples;  // row-major 16-bit R, G, B of the single output
     std::vector<double> shares;           // per image, summing to the pixel count
     // The rows of output file `factor` (brackets) or of the single output.
     RgbRows rows(double factor) const;

@@ -293,7 +293,7 @@ WeightedResult blendWeighted(const WeightedBlender& blender, bool planes) {
     if (planes) {
         r.planes.values.reset(new double[static_cast<size_t>(w) * h * 3]);
     } else {
-        r.samples.reset(new uint16_t[static_cast<size_t>(w) * h * 3]);
+        r.samples = LargeBuffer(static_cast<size_t>(w) * h * 3 * sizeof(uint16_t));
     }
     std::vector<std::vector<double>> perBand(static_cast<size_t>(rowBandCount(h, kBandRows)),
                                              std::vector<double>(n, 0.0));
@@ -309,7 +309,7 @@ WeightedResult blendWeighted(const WeightedBlender& blender, bool planes) {
         for (int y = band.begin; y < band.end; ++y) {
             blender.blend(y, 1, row.data(), shares.data());
             quantizeSamples(row.data(), row.size(), 1.0,
-                            r.samples.get() + static_cast<size_t>(y) * w * 3);
+                            r.samples.as<uint16_t>() + static_cast<size_t>(y) * w * 3);
         }
     });
     r.shares.assign(n, 0.0);
@@ -325,7 +325,7 @@ RgbRows WeightedResult::rows(double factor) const {
     out.height = planes.height;
     out.fill = [this](int32_t first, int32_t count, uint16_t* to) {
         const size_t perRow = static_cast<size_t>(planes.width) * 3;
-        std::copy_n(samples.get() + static_cast<size_t>(first) * perRow,
+        std::copy_n(samples.as<uint16_t>() + static_cast<size_t>(first) * perRow,
                     static_cast<size_t>(count) * perRow, to);
     };
     return out;
