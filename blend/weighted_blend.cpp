@@ -211,9 +211,11 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
             // from here), with the variance of that estimate.
             const int k = p.k - 1;
             const Image& ik = images[k];
-            const Lanes sa = toFloat(sample(k));
+            const IntLanes rawK = sample(k);
+            const Lanes sa = toFloat(rawK);
             Lanes v, varRef;
             int top = k;
+            const int chosen = p.genuine ? k : -1;
             if (p.genuine) {
                 v = sa * lanes(ik.q);
                 varRef = lanes(ik.alpha) * v + lanes(ik.beta);
@@ -239,7 +241,7 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
                 Lanes& wj = weight[static_cast<size_t>(j)];
                 wj = splat(0);
                 const Image& im = images[j];
-                const IntLanes raw = sample(j);
+                const IntLanes raw = j == chosen ? rawK : sample(j);
                 // An image at most half way to its clip level has its full
                 // weight, and a clipped sample of it could never agree with
                 // the choice: only the others need the clip tests.
@@ -249,10 +251,13 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
                     if (share >= 1 || anyOfThree(raw >= lanes(im.clipSample))) continue;
                     t = taper(share);
                 }
-                const Lanes scaled = toFloat(raw) * lanes(im.q);
                 const Lanes var = lanes(im.alpha) * v + lanes(im.beta);
-                const Lanes d = scaled - v;
-                if (anyOfThree(d * d > sigmas2 * (var + allowed))) continue;
+                Lanes scaled = v;  // the choice agrees with itself
+                if (j != chosen) {
+                    scaled = toFloat(raw) * lanes(im.q);
+                    const Lanes d = scaled - v;
+                    if (anyOfThree(d * d > sigmas2 * (var + allowed))) continue;
+                }
                 wj = splat(t) / var;
                 num += wj * scaled;
                 den += wj;
