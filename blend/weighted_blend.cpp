@@ -247,7 +247,7 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
                 // the choice: only the others need the clip tests.
                 float t = 1;
                 if (j == top || topShare * reach[j] > 0.5f) {
-                    const float share = maxOfThree(v * lanes(im.invClip));
+                    const float share = j == top ? topShare : maxOfThree(v * lanes(im.invClip));
                     if (share >= 1 || anyOfThree(raw >= lanes(im.clipSample))) continue;
                     t = taper(share);
                 }
