@@ -163,6 +163,113 @@ double snr(double sum, double squaredError, long long samples) {
                            std::sqrt(squaredError / static_cast<double>(samples)));
 }
 
+// The truth: each pixel from the most exposed twin frame well inside its
+// range, brought to the first frame's exposure by the exact ratio; known where
+// the least exposed twin is unclipped.
+struct Truth {
+    int width = 0, height = 0;
+    std::vector<double> rgb;  // 3 per pixel
+    std::vector<double> y;    // luminance
+    std::vector<uint8_t> known;
+};
+
+Truth buildTruth(const std::vector<GflBitmap>& twin) {
+    Truth t;
+    t.width = twin[0].width;
+    t.height = twin[0].height;
+    const size_t pixels = static_cast<size_t>(t.width) * t.height;
+    t.rgb.resize(pixels * 3);
+    t.y.resize(pixels);
+    t.known.resize(pixels);
+    auto brightest = [&](int j, size_t i) {
+        const uint16_t* p = &twin[static_cast<size_t>(j)].pixels[i * 3];
+        return *std::max_element(p, p + 3);
+    };
+    for (size_t i = 0; i < pixels; ++i) {
+        int j = kFrames - 1;
+        while (j > 0 && brightest(j, i) > 0.9 * kFull) --j;
+        for (size_t c = 0; c < 3; ++c)
+            t.rgb[i * 3 + c] = twin[static_cast<size_t>(j)].pixels[i * 3 + c] * std::exp2(-2 * j);
+        t.y[i] = luminance(&t.rgb[i * 3]);
+        t.known[i] = brightest(0, i) < kTruthClip;
+    }
+    return t;
+}
+
+// Signal to noise per stop of the truth's luminance, over smooth pixels, of
+// the two merges and of the first frame alone.
+std::vector<QualityBand> bandFigures(const Truth& t, const GflBitmap& select,
+                                     const GflBitmap& weighted, const GflBitmap& first) {
+    const std::vector<uint8_t> smooth = smoothMask(t.y, t.width, t.height, 2);
+    struct Sums {
+        long long pixels = 0;
+        double truth = 0;
+        std::array<double, 3> error{};  // select, weighted, first frame
+    };
+    std::vector<Sums> sums(24);
+    for (size_t i = 0; i < t.y.size(); ++i) {
+        if (!t.known[i] || !smooth[i] || !(t.y[i] > 0)) continue;
+        const int band = static_cast<int>(std::floor(std::log2(kFull / t.y[i])));
+        if (band < 0 || band >= static_cast<int>(sums.size())) continue;
+        Sums& s = sums[static_cast<size_t>(band)];
+        ++s.pixels;
+        for (size_t c = 0; c < 3; ++c) {
+            const double truth = t.rgb[i * 3 + c];
+            s.truth += truth;
+            const double e[3] = {select.pixels[i * 3 + c] - truth,
+                                 weighted.pixels[i * 3 + c] - truth,
+                                 first.pixels[i * 3 + c] - truth};
+            for (size_t m = 0; m < 3; ++m) s.error[m] += e[m] * e[m];
+        }
+    }
+    std::vector<QualityBand> bands;
+    for (size_t b = 0; b < sums.size(); ++b) {
+        const Sums& s = sums[b];
+        if (s.pixels < kMinBandPixels) continue;
+        QualityBand band;
+        band.index = static_cast<int>(b);
+        band.pixels = s.pixels;
+        // A frame is usable in a stop when part of the stop is under the map
+        // threshold in it; the least exposed one always is.
+        const double low = kFull * std::exp2(-static_cast<double>(b) - 1);
+        band.usableFrames = 1;
+        for (int k = 1; k < kFrames; ++k)
+            band.usableFrames += low * std::exp2(2 * k) <= 0.9 * kFull;
+        band.select = snr(s.truth, s.error[0], s.pixels * 3);
+        band.weighted = snr(s.truth, s.error[1], s.pixels * 3);
+        band.firstFrame = snr(s.truth, s.error[2], s.pixels * 3);
+        bands.push_back(band);
+    }
+    return bands;
+}
+
+// The largest mean error of `out` over a window, in percent of its level.
+double largestSeam(const Truth& t, const GflBitmap& out) {
+    const int w = t.width, h = t.height;
+    const std::vector<uint8_t> calm = smoothMask(t.y, w, h, kWindow / 2 + kMargin);
+    double largest = 0;
+    for (int y0 = kMargin; y0 + kWindow + kMargin <= h; y0 += kWindow)
+        for (int x0 = kMargin; x0 + kWindow + kMargin <= w; x0 += kWindow) {
+            if (!calm[static_cast<size_t>(y0 + kWindow / 2) * w + x0 + kWindow / 2]) continue;
+            bool known = true;
+            for (int dy = -kMargin; dy < kWindow + kMargin; ++dy)
+                for (int dx = -kMargin; dx < kWindow + kMargin; ++dx)
+                    known = known && t.known[static_cast<size_t>(y0 + dy) * w + x0 + dx];
+            if (!known) continue;
+            double level = 0, error = 0;
+            for (int dy = 0; dy < kWindow; ++dy)
+                for (int dx = 0; dx < kWindow; ++dx)
+                    for (size_t c = 0; c < 3; ++c) {
+                        const size_t i = (static_cast<size_t>(y0 + dy) * w + x0 + dx) * 3 + c;
+                        level += t.rgb[i];
+                        error += out.pixels[i] - t.rgb[i];
+                    }
+            if (level >= kSeamFloor * kWindow * kWindow * 3)
+                largest = std::max(largest, 100 * std::fabs(error) / level);
+        }
+    return largest;
+}
+
 }  // namespace
 
 MergeQuality measureMergeQuality(const QualityRun& r, const QString& folder) {
@@ -201,98 +308,16 @@ MergeQuality measureMergeQuality(const QualityRun& r, const QString& folder) {
         run(kHdrMerge, args);
         q.hdrmergeSeconds = static_cast<double>(clock.nsecsElapsed()) * 1e-9;
     }
-    const GflBitmap first = load(set.ArchivosTIFF[0]);
 
-    // The truth: each pixel from the most exposed twin frame well inside its
-    // range, brought to the first frame's exposure by the exact ratio.
-    std::vector<GflBitmap> truthFrames;
+    std::vector<GflBitmap> twinFrames;
     for (const QString& n : names)
-        truthFrames.push_back(
+        twinFrames.push_back(
             load(twin + QFileInfo(n).completeBaseName() + QStringLiteral(".tiff")));
-    const int w = select.width, h = select.height;
-    const size_t pixels = static_cast<size_t>(w) * h;
-    std::vector<double> truth(pixels * 3), y(pixels);
-    std::vector<uint8_t> valid(pixels);
-    for (size_t i = 0; i < pixels; ++i) {
-        int j = kFrames - 1;
-        while (j > 0 && *std::max_element(&truthFrames[static_cast<size_t>(j)].pixels[i * 3],
-                                          &truthFrames[static_cast<size_t>(j)].pixels[i * 3] + 3) >
-                            0.9 * kFull)
-            --j;
-        for (size_t c = 0; c < 3; ++c)
-            truth[i * 3 + c] =
-                truthFrames[static_cast<size_t>(j)].pixels[i * 3 + c] * std::exp2(-2 * j);
-        y[i] = luminance(&truth[i * 3]);
-        valid[i] = *std::max_element(&truthFrames[0].pixels[i * 3],
-                                     &truthFrames[0].pixels[i * 3] + 3) < kTruthClip;
-    }
-
-    // Signal to noise per stop of the truth's luminance, over smooth pixels.
-    const std::vector<uint8_t> smooth = smoothMask(y, w, h, 2);
-    struct Sums {
-        long long pixels = 0;
-        double truth = 0;
-        std::array<double, 3> error{};  // select, weighted, first frame
-    };
-    std::vector<Sums> sums(24);
-    for (size_t i = 0; i < pixels; ++i) {
-        if (!valid[i] || !smooth[i] || !(y[i] > 0)) continue;
-        const int band = static_cast<int>(std::floor(std::log2(kFull / y[i])));
-        if (band < 0 || band >= static_cast<int>(sums.size())) continue;
-        Sums& s = sums[static_cast<size_t>(band)];
-        ++s.pixels;
-        for (size_t c = 0; c < 3; ++c) {
-            const double t = truth[i * 3 + c];
-            s.truth += t;
-            const double e[3] = {select.pixels[i * 3 + c] - t, weighted.pixels[i * 3 + c] - t,
-                                 first.pixels[i * 3 + c] - t};
-            for (size_t m = 0; m < 3; ++m) s.error[m] += e[m] * e[m];
-        }
-    }
-    for (size_t b = 0; b < sums.size(); ++b) {
-        const Sums& s = sums[b];
-        if (s.pixels < kMinBandPixels) continue;
-        QualityBand band;
-        band.index = static_cast<int>(b);
-        band.pixels = s.pixels;
-        // A frame is usable in a stop when part of the stop is under the map
-        // threshold in it; the least exposed one always is.
-        const double low = kFull * std::exp2(-static_cast<double>(b) - 1);
-        band.usableFrames = 1;
-        for (int k = 1; k < kFrames; ++k)
-            band.usableFrames += low * std::exp2(2 * k) <= 0.9 * kFull;
-        band.select = snr(s.truth, s.error[0], s.pixels * 3);
-        band.weighted = snr(s.truth, s.error[1], s.pixels * 3);
-        band.firstFrame = snr(s.truth, s.error[2], s.pixels * 3);
-        q.bands.push_back(band);
-    }
+    const Truth truth = buildTruth(twinFrames);
+    q.bands = bandFigures(truth, select, weighted, load(set.ArchivosTIFF[0]));
     for (int k = 1; k < kFrames; ++k) q.topStops.push_back(2 * k);
-
-    // Seams: the largest local mean error.
-    const std::vector<uint8_t> calm = smoothMask(y, w, h, kWindow / 2 + kMargin);
-    for (int y0 = kMargin; y0 + kWindow + kMargin <= h; y0 += kWindow)
-        for (int x0 = kMargin; x0 + kWindow + kMargin <= w; x0 += kWindow) {
-            const size_t centre = static_cast<size_t>(y0 + kWindow / 2) * w + x0 + kWindow / 2;
-            if (!calm[centre]) continue;
-            double level = 0, errS = 0, errW = 0;
-            bool known = true;
-            for (int dy = -kMargin; dy < kWindow + kMargin; ++dy)
-                for (int dx = -kMargin; dx < kWindow + kMargin; ++dx)
-                    known = known && valid[static_cast<size_t>(y0 + dy) * w + x0 + dx];
-            if (!known) continue;
-            for (int dy = 0; dy < kWindow; ++dy)
-                for (int dx = 0; dx < kWindow; ++dx) {
-                    const size_t i = static_cast<size_t>(y0 + dy) * w + x0 + dx;
-                    for (size_t c = 0; c < 3; ++c) {
-                        level += truth[i * 3 + c];
-                        errS += select.pixels[i * 3 + c] - truth[i * 3 + c];
-                        errW += weighted.pixels[i * 3 + c] - truth[i * 3 + c];
-                    }
-                }
-            if (level < kSeamFloor * kWindow * kWindow * 3) continue;
-            q.seamSelect = std::max(q.seamSelect, 100 * std::fabs(errS) / level);
-            q.seamWeighted = std::max(q.seamWeighted, 100 * std::fabs(errW) / level);
-        }
+    q.seamSelect = largestSeam(truth, select);
+    q.seamWeighted = largestSeam(truth, weighted);
     return q;
 }
 
