@@ -77,7 +77,8 @@ inline float maxOfThree(Lanes v) {
 // The gamma encoding, as a table of 1024 steps per octave of the linear value
 // from 2^-24 of full scale up to full scale, read with linear interpolation.
 // Its error is below 1e-7 of the value (0.007 at full scale), far under the
-// 16-bit output's rounding; values outside that range are encoded exactly.
+// 16-bit output's rounding; smaller values are encoded exactly, larger ones
+// clip in every output whatever their encoding.
 constexpr int kStepsBits = 10;
 constexpr int kOctaves = 24;
 // Bits of a float's mantissa below the table's steps, and their weight.
@@ -100,7 +101,11 @@ std::vector<float> gammaTable(float g) {
 inline double encodeFast(double v, const std::vector<float>& table, float g) {
     if (table.empty()) return v;
     const float x = static_cast<float>(v * (1.0 / 65535));
-    if (!(x >= 0x1p-24f && x < 1)) return v > 0 ? encodeGamma(v, g) : 0.0;
+    // From full scale up the encoded value stays at or above full scale, and
+    // every output file (bracket factors are at least 1) clips it to 65535:
+    // the value itself will do.
+    if (x >= 1) return v;
+    if (!(x >= 0x1p-24f)) return v > 0 ? encodeGamma(v, g) : 0.0;
     // The octave and the step within it are the top bits of the float; the
     // bits below them are the fraction between two steps.
     const uint32_t bits = std::bit_cast<uint32_t>(x);
@@ -110,7 +115,7 @@ inline double encodeFast(double v, const std::vector<float>& table, float g) {
 }
 
 // The three channels at once: the table's indexes and fractions in lanes,
-// exact encoding when a channel lies outside the table.
+// one at a time when a channel lies outside the table.
 inline void encodeLanes(Lanes v, const std::vector<float>& table, float g, double* out) {
     if (table.empty()) {
         for (int c = 0; c < 3; ++c) out[c] = v[c];

@@ -14,8 +14,8 @@ namespace {
 
 // The histograms and the noise read evenly spaced rows holding about this
 // many pixels: plenty for both, and a small share of a large frame's cost.
-constexpr double kHistogramPixels = 1e6;
-constexpr double kNoisePixels = 500e3;
+constexpr double kHistogramPixels = 500e3;
+constexpr double kNoisePixels = 300e3;
 
 int rowStep(const GflBitmap& image, double pixelsPerRow, double wanted) {
     const double rows = wanted / std::max(pixelsPerRow, 1.0);
