@@ -11,7 +11,8 @@ namespace {
 
 // args: width, height.
 void BM_MergeQuality(benchmark::State& state) {
-    const QualityRun run{static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 1, true};
+    const QualityRun run{static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 1,
+                         true};
     for (auto _ : state) {
         QTemporaryDir dir;
         const MergeQuality q = measureMergeQuality(run, dir.path());

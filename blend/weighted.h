@@ -85,8 +85,8 @@ class WeightedBlender {
 // total weight.
 struct WeightedResult {
     OutputPlanes planes;
-    LargeBuffer samples;  // row-major 16-bit R, G, B of the single output
-    std::vector<double> shares;           // per image, summing to the pixel count
+    LargeBuffer samples;         // row-major 16-bit R, G, B of the single output
+    std::vector<double> shares;  // per image, summing to the pixel count
     // The rows of output file `factor` (brackets) or of the single output.
     RgbRows rows(double factor) const;
 };

@@ -144,7 +144,6 @@ inline float taper(float share) {
     return u * u * (3 - 2 * u);
 }
 
-
 }  // namespace
 
 WeightedBlender::WeightedBlender(const BlendInput& in, const WeightedModel& model)
@@ -184,7 +183,8 @@ WeightedBlender::WeightedBlender(const BlendInput& in, const WeightedModel& mode
         // top image's share of its own.
         for (size_t k = 0; k < n; ++k)
             for (size_t c = 0; c < 3; ++c)
-                reach_[top * n + k] = std::max(reach_[top * n + k], images_[k].invClip[c] / images_[top].invClip[c]);
+                reach_[top * n + k] =
+                    std::max(reach_[top * n + k], images_[k].invClip[c] / images_[top].invClip[c]);
     }
 }
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 
 class LargeBuffer {
-public:
+  public:
     LargeBuffer() = default;
     // Throws RunError(kErrOutOfMemory) when the memory cannot be had. The
     // bytes start at 0.
@@ -23,7 +23,7 @@ public:
     }
     explicit operator bool() const { return data_ != nullptr; }
 
-private:
+  private:
     void* mapping_ = nullptr;  // what the system gave, aligned to a huge page inside
     size_t mapped_ = 0;
     void* data_ = nullptr;

@@ -118,9 +118,10 @@ TEST(WeightedMerge, ResultsDoNotDependOnTheThreads) {
     for (int k = 0; k < 3; ++k) frames.push_back(bracketFrame(64, 50, std::pow(4.0, k), 11 + k));
     Blend b(std::move(frames), 3, 4.0, 22);
     const WeightedModel model = measureWeightedModel(b.set);
-    EXPECT_TRUE(QRegularExpression("^Noise model \\(variance\\): R [\\d.]+ s \\+ [\\d.]+, G .+, B .+$")
-                    .match(describeNoiseModel(model))
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression("^Noise model \\(variance\\): R [\\d.]+ s \\+ [\\d.]+, G .+, B .+$")
+            .match(describeNoiseModel(model))
+            .hasMatch())
         << describeNoiseModel(model).toStdString();
     setParallelThreads(1);
     const WeightedResult one = b.run(model);
