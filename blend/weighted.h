@@ -48,8 +48,8 @@ WeightedModel measureWeightedModel(const ImageSet& set);
 // from the map's choice (the selection blend's linear value), which sets the
 // expected signal of every image; an image contributes when that signal is
 // below its clip level (tapering to nothing over the last few percent) and its
-// own sample agrees with the choice within the noise. `input` and `model` must
-// outlive it.
+// own sample agrees with the choice within the noise. `input` must outlive it;
+// what it needs of `model` is copied.
 class WeightedBlender {
   public:
     WeightedBlender(const BlendInput& input, const WeightedModel& model);
