@@ -38,8 +38,12 @@ struct PairNoise {
     bool measured = false;
     std::array<ChannelNoise, 3> channel{};
 };
+// Samples outside `darkerSeen` / `brighterSeen` (when given) are left out:
+// after alignment they are not what that image saw.
 PairNoise measurePairNoise(const GflBitmap& darker, const GflBitmap& brighter, double ratio,
-                           const std::array<double, 3>& brighterClip);
+                           const std::array<double, 3>& brighterClip,
+                           const CoveredRows* darkerSeen = nullptr,
+                           const CoveredRows* brighterSeen = nullptr);
 
 // Clip levels and noise of every image of a loaded, measured set.
 WeightedModel measureWeightedModel(const ImageSet& set);

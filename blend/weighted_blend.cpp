@@ -199,9 +199,20 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
     std::vector<Lanes> weight(static_cast<size_t>(n)), rowShare(static_cast<size_t>(n));
     const Lanes sigmas2 = splat(static_cast<float>(kSigmas * kSigmas));
     const Lanes ratio2 = splat(static_cast<float>(kRatioTolerance * kRatioTolerance));
+    // Per image, the samples of the row it saw: after alignment the rest
+    // holds a darker image's values brought to its exposure, which would
+    // count that image's noise twice.
+    const bool aligned = in.set.Cobertura.size() == static_cast<size_t>(n);
+    std::vector<int> seenFrom(static_cast<size_t>(n), 0), seenTo(static_cast<size_t>(n), w);
     for (int y = first; y < first + count; ++y) {
-        for (int k = 0; k < n; ++k)
-            rows[static_cast<size_t>(k)] = in.set.ImagenesTIFF[static_cast<size_t>(k)].row(y);
+        for (int k = 0; k < n; ++k) {
+            const size_t i = static_cast<size_t>(k);
+            rows[i] = in.set.ImagenesTIFF[i].row(y);
+            if (aligned && !in.set.Cobertura[i].all()) {
+                seenFrom[i] = in.set.Cobertura[i].begin[static_cast<size_t>(y)];
+                seenTo[i] = in.set.Cobertura[i].end[static_cast<size_t>(y)];
+            }
+        }
         const uint8_t* levelRow = in.levelMap.data() + static_cast<size_t>(y) * w;
         std::fill(rowShare.begin(), rowShare.end(), splat(0));
         // Every pixel but the image's very last may be read 8 bytes at a time.
@@ -245,6 +256,8 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
             for (int j = top; j >= lowest; --j) {
                 Lanes& wj = weight[static_cast<size_t>(j)];
                 wj = splat(0);
+                if (x < seenFrom[static_cast<size_t>(j)] || x >= seenTo[static_cast<size_t>(j)])
+                    continue;
                 const Image& im = images[j];
                 const IntLanes raw = j == chosen ? rawK : sample(j);
                 // An image at most half way to its clip level has its full

@@ -108,7 +108,8 @@ int pileUpLevel(const std::vector<uint32_t>& counts) {
 }
 
 PairNoise measurePairNoise(const GflBitmap& darker, const GflBitmap& brighter, double ratio,
-                           const std::array<double, 3>& brighterClip) {
+                           const std::array<double, 3>& brighterClip, const CoveredRows* darkerSeen,
+                           const CoveredRows* brighterSeen) {
     PairNoise result;
     if (!(ratio > 1) || darker.width != brighter.width || darker.height != brighter.height)
         return result;
@@ -127,6 +128,9 @@ PairNoise measurePairNoise(const GflBitmap& darker, const GflBitmap& brighter, d
         const uint16_t* pd = darker.row(y);
         const uint16_t* pb = brighter.row(y);
         for (int x = 4; x < darker.width - 4; x += 2) {
+            if ((darkerSeen && !darkerSeen->covers(x, y)) ||
+                (brighterSeen && !brighterSeen->covers(x, y)))
+                continue;
             const uint16_t* sd = pd + x * 3;
             const uint16_t* sb = pb + x * 3;
             if (sb[0] > wellExposed[0] || sb[1] > wellExposed[1] || sb[2] > wellExposed[2])
@@ -215,9 +219,11 @@ WeightedModel measureWeightedModel(const ImageSet& set) {
     std::vector<PairNoise> pairs(n - 1);
     parallelRows(static_cast<int>(n) - 1, 1, [&](const RowBand& band) {
         const size_t k = static_cast<size_t>(band.begin);
-        pairs[k] =
-            measurePairNoise(set.ImagenesTIFF[k], set.ImagenesTIFF[k + 1],
-                             set.ExpRelativas[k] / set.ExpRelativas[k + 1], model.clipLevel[k + 1]);
+        const bool aligned = set.Cobertura.size() == n;
+        pairs[k] = measurePairNoise(set.ImagenesTIFF[k], set.ImagenesTIFF[k + 1],
+                                    set.ExpRelativas[k] / set.ExpRelativas[k + 1],
+                                    model.clipLevel[k + 1], aligned ? &set.Cobertura[k] : nullptr,
+                                    aligned ? &set.Cobertura[k + 1] : nullptr);
     });
     auto meanOf = [&](size_t first, size_t last, std::array<ChannelNoise, 3>& out) {
         int count = 0;

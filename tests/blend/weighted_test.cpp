@@ -92,6 +92,24 @@ TEST(WeightedMerge, AFrameWhosePatchMovedContributesNothingThere) {
     EXPECT_GT(r.shares[0] / 64, 0.05);
 }
 
+TEST(WeightedMerge, AnAlignedFrameCountsOnlyWhereItSaw) {
+    // Image 2 saw x 0..3 of every row; beyond, its samples are filler and
+    // the result is image 1 alone, its share nothing.
+    const uint16_t dark[3] = {1000, 2500, 6000}, bright[3] = {4200, 10500, 25200};
+    Blend b({uniformBitmap(8, 6, dark[0], dark[1], dark[2]),
+             uniformBitmap(8, 6, bright[0], bright[1], bright[2])},
+            2);
+    b.set.Cobertura = {CoveredRows(),
+                       CoveredRows{std::vector<int32_t>(6, 0), std::vector<int32_t>(6, 4)}};
+    const std::array<ChannelNoise, 3> noise{{{2, 40}, {3, 200}, {1.5, 10}}};
+    const WeightedResult r = b.run(modelOf(2, noise));
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_NE(at(r, 2, 3, c), at(r, 6, 3, c)) << c;
+        EXPECT_NEAR(at(r, 6, 3, c), encodeGamma(dark[c], inverseGamma(10)), 0.02) << c;
+    }
+    EXPECT_LT(r.shares[1], 24.0 + 1e-9);  // half the 48 pixels at most
+}
+
 TEST(WeightedMerge, TheTaperLeavesNoStepAtTheClipLevel) {
     // A ramp through image 2's clip level, image 2 0.4 % brighter than its
     // exposure says: cutting it off at once would step by 0.4 % there.
@@ -171,6 +189,10 @@ TEST(WeightedModelTest, PairNoiseRecoversAKnownModel) {
     const GflBitmap dark = frame(1), bright = frame(4);
     const PairNoise p = measurePairNoise(dark, bright, 4, {65535, 65535, 65535});
     ASSERT_TRUE(p.measured);
+    // The same frames, the brighter one aligned and seeing nothing it kept.
+    const CoveredRows nothing{std::vector<int32_t>(600, 0), std::vector<int32_t>(600, 0)};
+    EXPECT_FALSE(
+        measurePairNoise(dark, bright, 4, {65535, 65535, 65535}, nullptr, &nothing).measured);
     for (const ChannelNoise& c : p.channel) {
         EXPECT_NEAR(c.a, a, a * 0.1);
         EXPECT_NEAR(c.b, bNoise, bNoise * 0.5);
