@@ -46,6 +46,7 @@ bool alignImages(const AlignSettings& settings, ImageSet& set, Reporter& reporte
                 resampleInPlace(set.ImagenesTIFF[k], move, set.Cobertura[k]);
             }
             reporter.EscribirEstado(moveLine(path, move), true);
+            reporter.stageProgress(static_cast<int>(k * 100 / (n - 1)));
         }
         return true;
     } catch (...) {
