@@ -181,6 +181,7 @@ void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settin
                               reporter, outputTags(shot, profile, describeBlend(summary))) &&
             copy)
             reporter.showResult(ResultKind::Output, folder + name, copy->picture());
+        progress.finish();
     }
     reporter.EscribirEstado(QStringLiteral("DONE"), true);
     reporter.beep();

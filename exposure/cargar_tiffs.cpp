@@ -72,6 +72,7 @@ void decodeAll(std::vector<Candidate>& candidates, std::vector<TIFFPrecargado>& 
             progress.done();
         }
     });
+    progress.finish();
 }
 
 void insufficient(Reporter& reporter) {

@@ -100,3 +100,9 @@ void SharedProgress::done(long long units) {
     shown_ = percent;
     report_(percent);
 }
+
+void SharedProgress::finish() {
+    if (!report_ || shown_ == 100) return;
+    shown_ = 100;
+    report_(100);
+}

@@ -41,6 +41,8 @@ public:
     SharedProgress(long long total, std::function<void(int percent)> report);
     // Called once per finished unit (or `units` of them), from any thread.
     void done(long long units = 1);
+    // Reports 100 on the owner's thread, which may have had no unit to end on.
+    void finish();
 
 private:
     long long total_;
