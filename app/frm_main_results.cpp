@@ -25,8 +25,7 @@ QStringList droppedFiles(const QMimeData* data) {
 
 // A file either decoder may read, as the dialog's RAW filter lists them.
 bool isRawFile(const QString& path) {
-    return ExisteArchivo(path) &&
-           rawExtensions().contains(QFileInfo(path).suffix().toLower());
+    return ExisteArchivo(path) && rawExtensions().contains(QFileInfo(path).suffix().toLower());
 }
 
 }  // namespace
@@ -34,10 +33,18 @@ bool isRawFile(const QString& path) {
 QString frmMain::resultCaption(ResultKind kind, const QString& path) {
     QString what;
     switch (kind) {
-    case ResultKind::Histogram: what = QStringLiteral("Histogram: "); break;
-    case ResultKind::Map: what = QStringLiteral("Map: "); break;
-    case ResultKind::Output: what = QStringLiteral("Output: "); break;
-    case ResultKind::Sheet: what = QStringLiteral("Sheet: "); break;
+        case ResultKind::Histogram:
+            what = QStringLiteral("Histogram: ");
+            break;
+        case ResultKind::Map:
+            what = QStringLiteral("Map: ");
+            break;
+        case ResultKind::Output:
+            what = QStringLiteral("Output: ");
+            break;
+        case ResultKind::Sheet:
+            what = QStringLiteral("Sheet: ");
+            break;
     }
     return what + QFileInfo(path).fileName();
 }
@@ -71,11 +78,10 @@ void frmMain::dropRawFiles(const QStringList& paths) {
         }
         useReference(chosen);
         if (paths.size() > 1)
-            reporter_.EscribirEstado(QString::number(paths.size()) +
-                                         QStringLiteral(" files dropped: ") +
-                                         NombreArchivo(txtRuta->text()) +
-                                         QStringLiteral(" used, the others ignored"),
-                                     true);
+            reporter_.EscribirEstado(
+                QString::number(paths.size()) + QStringLiteral(" files dropped: ") +
+                    NombreArchivo(txtRuta->text()) + QStringLiteral(" used, the others ignored"),
+                true);
     } catch (...) {
         reporter_.InformarError(QStringLiteral("cmdLoadImage"));
     }
@@ -96,6 +102,12 @@ bool frmMain::handleFileDrag(QEvent* event) {
     return true;
 }
 
-void frmMain::dragEnterEvent(QDragEnterEvent* event) { handleFileDrag(event); }
-void frmMain::dragMoveEvent(QDragMoveEvent* event) { handleFileDrag(event); }
-void frmMain::dropEvent(QDropEvent* event) { handleFileDrag(event); }
+void frmMain::dragEnterEvent(QDragEnterEvent* event) {
+    handleFileDrag(event);
+}
+void frmMain::dragMoveEvent(QDragMoveEvent* event) {
+    handleFileDrag(event);
+}
+void frmMain::dropEvent(QDropEvent* event) {
+    handleFileDrag(event);
+}

@@ -11,7 +11,9 @@
 
 namespace {
 
-int ceilDiv(long long a, long long b) { return static_cast<int>((a + b - 1) / b); }
+int ceilDiv(long long a, long long b) {
+    return static_cast<int>((a + b - 1) / b);
+}
 
 // Pixels of the block that makes reduced pixel (rx, ry): partial at the edges.
 long long blockPixels(int rx, int ry, int f, int width, int height) {
@@ -20,8 +22,8 @@ long long blockPixels(int rx, int ry, int f, int width, int height) {
 }
 
 uint8_t averaged(uint64_t sum, long long pixels, double scale) {
-    return static_cast<uint8_t>(
-        std::min(255.0, roundHalfEven(static_cast<double>(sum) / static_cast<double>(pixels) / scale)));
+    return static_cast<uint8_t>(std::min(
+        255.0, roundHalfEven(static_cast<double>(sum) / static_cast<double>(pixels) / scale)));
 }
 
 }  // namespace
@@ -92,7 +94,8 @@ QImage reducedPicture(const QImage& picture) {
             for (int y = ry * f; y < std::min(source.height(), (ry + 1) * f); ++y) {
                 if (grey) {
                     const uchar* p = source.constScanLine(y);
-                    for (int x = 0; x < source.width(); ++x) sums[static_cast<size_t>(x / f)] += p[x];
+                    for (int x = 0; x < source.width(); ++x)
+                        sums[static_cast<size_t>(x / f)] += p[x];
                 } else {
                     const auto* p = reinterpret_cast<const QRgb*>(source.constScanLine(y));
                     for (int x = 0; x < source.width(); ++x) {
@@ -121,7 +124,8 @@ QImage reducedPicture(const QImage& picture) {
 
 RgbRows watchedRows(const RgbRows& rows, ReducedRgb16* copy, SharedProgress& progress) {
     RgbRows watched = rows;
-    watched.fill = [fill = rows.fill, copy, &progress](int32_t first, int32_t count, uint16_t* out) {
+    watched.fill = [fill = rows.fill, copy, &progress](int32_t first, int32_t count,
+                                                       uint16_t* out) {
         fill(first, count, out);
         if (copy) copy->addRows(first, count, out);
         progress.done(count);

@@ -26,14 +26,14 @@ QSize reducedSize(int width, int height);
 // thread and in any order, each row once. A sample of v shows as v / 257
 // (rounded halves to even), as a viewer shows a 16-bit file.
 class ReducedRgb16 {
-public:
+  public:
     ReducedRgb16(int width, int height);
     // `count` rows starting at row `first`, interleaved RGB without padding.
     void addRows(int first, int count, const uint16_t* rows);
     // The copy (RGB32); only meaningful once every row has been added.
     QImage picture() const;
 
-private:
+  private:
     int width_, height_, factor_;
     QSize size_;
     // Integer sums: the total does not depend on the order rows arrive in.
