@@ -7,7 +7,9 @@
 #include "support/recording_reporter.h"
 #include "support/reduced_picture.h"
 
+#include <QClipboard>
 #include <QDir>
+#include <QGuiApplication>
 
 namespace {
 
@@ -80,6 +82,8 @@ TEST_F(ResultViewTest, EachStepShowsWhatItWroteAndAClickBringsThePreviewBack) {
     w.cmdTestBW->click();
     expectShown("BWTest_*.gif", "Sheet");
     EXPECT_TRUE(boxes.empty());
+    w.cmdCopyClipBoard_Click();  // "Snapshot" copies what is shown
+    EXPECT_EQ(QGuiApplication::clipboard()->image().size(), w.pctImagen->result().size());
     // A click on a result places no patch: it shows the preview again.
     QTest::mouseClick(w.pctImagen, Qt::LeftButton, {}, QPoint(50, 50));
     EXPECT_FALSE(w.pctImagen->showingResult());
