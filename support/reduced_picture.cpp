@@ -46,19 +46,30 @@ ReducedRgb16::ReducedRgb16(int width, int height)
 
 void ReducedRgb16::addRows(int first, int count, const uint16_t* rows) {
     const size_t cells = static_cast<size_t>(size_.width()) * 3;
-    std::vector<uint64_t> line(cells);
-    for (int y = first; y < first + count && y < height_; ++y) {
-        // One row's block sums first: one atomic add per block, not per pixel.
-        std::fill(line.begin(), line.end(), 0);
+    // The rows of one reduced row are summed here first, then added to the
+    // shared sums at once: few atomic adds, whatever the factor.
+    std::vector<uint64_t> line(cells, 0);
+    const int last = std::min(height_, first + count);
+    for (int y = first; y < last; ++y) {
         const uint16_t* p = rows + static_cast<size_t>(y - first) * width_ * 3;
-        for (int x = 0; x < width_; ++x, p += 3) {
-            uint64_t* cell = line.data() + static_cast<size_t>(x / factor_) * 3;
-            cell[0] += p[0];
-            cell[1] += p[1];
-            cell[2] += p[2];
+        uint64_t* cell = line.data();
+        for (int x0 = 0; x0 < width_; x0 += factor_, cell += 3) {
+            uint64_t r = 0, g = 0, b = 0;
+            for (const uint16_t* end = p + std::min(factor_, width_ - x0) * 3; p < end; p += 3) {
+                r += p[0];
+                g += p[1];
+                b += p[2];
+            }
+            cell[0] += r;
+            cell[1] += g;
+            cell[2] += b;
         }
-        std::atomic<uint64_t>* target = sums_.get() + static_cast<size_t>(y / factor_) * cells;
-        for (size_t i = 0; i < cells; ++i) target[i].fetch_add(line[i], std::memory_order_relaxed);
+        if (y + 1 == last || (y + 1) % factor_ == 0) {
+            std::atomic<uint64_t>* target = sums_.get() + static_cast<size_t>(y / factor_) * cells;
+            for (size_t i = 0; i < cells; ++i)
+                target[i].fetch_add(line[i], std::memory_order_relaxed);
+            std::fill(line.begin(), line.end(), 0);
+        }
     }
 }
 
