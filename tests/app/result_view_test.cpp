@@ -89,6 +89,12 @@ TEST_F(ResultViewTest, EachStepShowsWhatItWroteAndAClickBringsThePreviewBack) {
     EXPECT_FALSE(w.pctImagen->showingResult());
     EXPECT_FALSE(w.estado.ParcheColocado);
     EXPECT_EQ(w.pctImagen->picture().size(), QSize(300, 200));
+    // So does another reference.
+    w.cmdTestBW->click();
+    ASSERT_TRUE(w.pctImagen->showingResult());
+    nextFile = folder + "IMG_2.CR2";
+    w.cmdSeleccionar->click();
+    EXPECT_FALSE(w.pctImagen->showingResult());
 }
 
 TEST_F(ResultViewTest, AFileGoneBeforeTheEndIsNotShown) {
