@@ -6,6 +6,7 @@
 #include "exposure/image_set.h"
 #include "support/gfl_bitmap.h"
 
+#include <functional>
 #include <vector>
 
 class Reporter;
@@ -33,7 +34,10 @@ struct FrameAlignment {
 // one size. Each image is matched against the nearest earlier image that
 // could be aligned, on log luminance over the pixels usable in both, so the
 // exposure difference does not matter. Results never depend on the thread count.
-std::vector<FrameAlignment> estimateMoves(const std::vector<const GflBitmap*>& images);
+// `progress`, when given, hears the share of frames and pairs done (0..100)
+// on the calling thread.
+std::vector<FrameAlignment> estimateMoves(const std::vector<const GflBitmap*>& images,
+                                          const std::function<void(int percent)>& progress = {});
 
 // The rows of `width` x `height` covered by a frame moved by `move`: samples
 // whose source lies inside the frame as shot.

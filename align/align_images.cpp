@@ -27,7 +27,8 @@ bool alignImages(const AlignSettings& settings, ImageSet& set, Reporter& reporte
         const size_t n = set.ImagenesTIFF.size();
         std::vector<const GflBitmap*> images;
         for (const GflBitmap& image : set.ImagenesTIFF) images.push_back(&image);
-        const std::vector<FrameAlignment> moves = estimateMoves(images);
+        const std::vector<FrameAlignment> moves =
+            estimateMoves(images, [&reporter](int percent) { reporter.stageProgress(percent); });
 
         set.Cobertura.assign(n, CoveredRows());
         for (size_t k = 1; k < n; ++k) {
@@ -46,6 +47,7 @@ bool alignImages(const AlignSettings& settings, ImageSet& set, Reporter& reporte
                 resampleInPlace(set.ImagenesTIFF[k], move, set.Cobertura[k]);
             }
             reporter.EscribirEstado(moveLine(path, move), true);
+            reporter.stageProgress(static_cast<int>(k * 100 / (n - 1)));
         }
         return true;
     } catch (...) {

@@ -18,7 +18,8 @@ bool withinLimits(const RigidMove& m, int width) {
 
 }  // namespace
 
-std::vector<FrameAlignment> estimateMoves(const std::vector<const GflBitmap*>& images) {
+std::vector<FrameAlignment> estimateMoves(const std::vector<const GflBitmap*>& images,
+                                          const std::function<void(int percent)>& progress) {
     const int n = static_cast<int>(images.size());
     std::vector<FrameAlignment> result(static_cast<size_t>(n));
     if (n == 0) return result;
@@ -33,18 +34,24 @@ std::vector<FrameAlignment> estimateMoves(const std::vector<const GflBitmap*>& i
     // Frames are prepared side by side: the smoothing of a level runs on one
     // core, so one frame at a time would leave the other cores idle.
     std::vector<MatchFrame> frames(static_cast<size_t>(n));
+    SharedProgress counted(2LL * n - 1, progress);
     parallelRows(n, 1, [&](const RowBand& band) {
-        for (int k = band.begin; k < band.end; ++k)
+        for (int k = band.begin; k < band.end; ++k) {
             frames[static_cast<size_t>(k)] = prepareFrame(*images[static_cast<size_t>(k)]);
+            counted.done();
+        }
     });
 
     // Every frame against the one before it, one pair per band.
     std::vector<PairMatch> pairs(static_cast<size_t>(n));
     parallelRows(n - 1, 1, [&](const RowBand& band) {
-        for (int k = band.begin + 1; k < band.end + 1; ++k)
+        for (int k = band.begin + 1; k < band.end + 1; ++k) {
             pairs[static_cast<size_t>(k)] =
                 matchPair(frames[static_cast<size_t>(k) - 1], frames[static_cast<size_t>(k)]);
+            counted.done();
+        }
     });
+    counted.finish();
 
     // The chain: a frame that could not be aligned is skipped, and the next
     // one is matched again against the last frame that was.

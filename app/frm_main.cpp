@@ -212,9 +212,16 @@ void frmMain::connectControls() {
     connect(cmdBlend, &QPushButton::clicked, this, [this] { cmdBlend_Click(); });
     connect(cmdBlendBW, &QPushButton::clicked, this, [this] { cmdBlendBW_Click(); });
     connect(cmdTestBW, &QPushButton::clicked, this, [this] { cmdTestBW_Click(); });
+
+    // RAW files dropped anywhere on the window, text boxes included, choose
+    // the reference.
+    setAcceptDrops(true);
+    for (QWidget* child : findChildren<QWidget*>())
+        if (child->acceptDrops()) child->installEventFilter(this);
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (handleFileDrag(event)) return true;
     if (event->type() == QEvent::FocusOut) {
         // Only a move of the focus to another control counts as leaving the
         // box; a popup or another window taking the focus does not.

@@ -13,12 +13,14 @@
 #include "maps/maps.h"
 #include "support/objeto_imagen.h"
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -182,6 +184,9 @@ public:
 
     // Reference file and RAW set.
     void cmdSeleccionar_Click();
+    // Files dropped on the window: the first becomes the reference as if
+    // chosen with "...", the others are ignored with a status line.
+    void dropRawFiles(const QStringList& paths);
 
     // Development settings.
     void optWB_Click(int index);
@@ -234,6 +239,12 @@ public:
     void cmdParche_Click();
     void cmdCopyClipBoard_Click();
 
+    // What an operation made, kept by the reporter until the operation ends;
+    // then shown in the preview box when its file is still there.
+    void keepResult(ResultKind kind, const QString& path, const QImage& picture);
+    void showLatestResult();
+    static QString resultCaption(ResultKind kind, const QString& path);
+
     DcrawLogWindow* dcrawLog() const { return dcrawLog_; }
     // The full development the Develop button runs.
     FullDevelopment& development() { return *development_; }
@@ -252,9 +263,16 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildControls();
+    // The step of "..." after a file is chosen: listing, preview.
+    void useReference(const QString& chosen);
+    // A drag of files over the window or one of its boxes; false for others.
+    bool handleFileDrag(QEvent* event);
     void blend(bool blancoNegro);
     void connectControls();
     void fillLists();
@@ -296,6 +314,13 @@ private:
     DcrawLogWindow* dcrawLog_ = nullptr;
     int busy_ = 0;
     friend class BusyScope;
+
+    struct KeptResult {
+        ResultKind kind;
+        QString path;
+        QImage picture;
+    };
+    std::optional<KeptResult> keptResult_;
 
     // The run each timer waits for.
     DcrawRun runRapidoNeutro_;

@@ -29,6 +29,7 @@ void frmMain::cmdBuildMap_Click() {
     for (QPushButton* b : {cmdBlend, cmdBlendBW, cmdTestBW}) b->setEnabled(false);
     const QString path = GenerarMapa(txtRuta->text(), readMapSettings(), imagenes, reporter_);
     if (!path.isEmpty()) txtRutaMap->setText(path);
+    showLatestResult();
     // However the build ended: a map may also come from "...".
     for (QPushButton* b : {cmdBlend, cmdBlendBW, cmdTestBW}) b->setEnabled(true);
 }
@@ -66,6 +67,7 @@ void frmMain::blend(bool blancoNegro) {
     if (busy()) return;
     BusyScope busy(*this);
     FusionarImagenes(txtRuta->text(), readBlendSettings(blancoNegro), imagenes, reporter_);
+    showLatestResult();
 }
 
 void frmMain::cmdBlend_Click() { blend(false); }
@@ -75,4 +77,5 @@ void frmMain::cmdTestBW_Click() {
     if (busy()) return;
     BusyScope busy(*this);
     TestImagenesBN(txtRuta->text(), txtRutaMap->text(), imagenes, reporter_);
+    showLatestResult();
 }

@@ -17,6 +17,7 @@ void frmMain::cmdEV_Click() {
     if (calcularEV(txtRuta->text(), ArchivosRAW, estado.MetodoMedia, align, imagenes, reporter_) !=
         -1)
         cmdBuildMap->setEnabled(true);
+    showLatestResult();
 }
 
 void frmMain::cmdEVMethod_Click() {

@@ -4,6 +4,8 @@
 #include "app/preview_box.h"
 #include "support/numbers.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -61,6 +63,12 @@ void frmMain::DibujarPatch(bool copiar) {
 }
 
 void frmMain::pctImagen_MouseDown(float x, float y) {
+    // A click on a result brings the RAW preview back; the patch is drawn
+    // on the preview only.
+    if (pctImagen->showingResult()) {
+        pctImagen->dismissResult();
+        return;
+    }
     if (!estado.ImagenMostrada) return;
     estado.BotonPulsado = true;
     patch.PatchX0 = CorrectX(x, patch);
@@ -70,7 +78,7 @@ void frmMain::pctImagen_MouseDown(float x, float y) {
 }
 
 void frmMain::pctImagen_MouseMove(float x, float y) {
-    if (!estado.ImagenMostrada) return;
+    if (!estado.ImagenMostrada || pctImagen->showingResult()) return;
     const float fx = CorrectX(x, patch), fy = CorrectY(y, patch);
     auto point = [](double a, double b) {
         return QStringLiteral("(") + lecturaCoordenada(a) + QStringLiteral("%, ") +
@@ -113,7 +121,9 @@ void frmMain::cmdParche_Click() {
 void frmMain::cmdCopyClipBoard_Click() {
     if (!estado.ImagenMostrada) return;
     try {
-        if (optWB[kWBParche]->isChecked() && estado.ParcheColocado)
+        if (pctImagen->showingResult())
+            QGuiApplication::clipboard()->setImage(pctImagen->result());
+        else if (optWB[kWBParche]->isChecked() && estado.ParcheColocado)
             DibujarPatch(true);
         else
             ImagenPantalla.CopiarPortapapeles();

@@ -74,19 +74,24 @@ void frmMain::cmdSeleccionar_Click() {
                                   QStringLiteral("No file has been selected"));
             return;
         }
-        disableSix();
-        txtRuta->setText(chosen);
-        const RawListing listing = LeerArchivosRAW(chosen, ArchivosRAW, reporter_);
-        if (listing.listed) {
-            QString shown = listing.filesText;
-            shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-            txtFiles->setPlainText(shown);
-        }
-        txtRuta->setText(listing.reference);
-        ReveladoRapido(txtRuta->text(), false);
+        useReference(chosen);
     } catch (...) {
         reporter_.InformarError(QStringLiteral("cmdLoadImage"));
     }
+}
+
+void frmMain::useReference(const QString& chosen) {
+    pctImagen->dismissResult();
+    disableSix();
+    txtRuta->setText(chosen);
+    const RawListing listing = LeerArchivosRAW(chosen, ArchivosRAW, reporter_);
+    if (listing.listed) {
+        QString shown = listing.filesText;
+        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        txtFiles->setPlainText(shown);
+    }
+    txtRuta->setText(listing.reference);
+    ReveladoRapido(txtRuta->text(), false);
 }
 
 void frmMain::refreshRule(bool disable) {

@@ -13,6 +13,20 @@ PreviewBox::PreviewBox(QWidget* parent) : QFrame(parent) {
 
 void PreviewBox::setPicture(const QImage& picture) {
     picture_ = picture;
+    dismissResult();
+    update();
+}
+
+void PreviewBox::showResult(const QImage& picture, const QString& caption) {
+    result_ = picture;
+    caption_ = caption;
+    update();
+}
+
+void PreviewBox::dismissResult() {
+    if (result_.isNull() && caption_.isEmpty()) return;
+    result_ = QImage();
+    caption_.clear();
     update();
 }
 
@@ -21,7 +35,21 @@ void PreviewBox::paintEvent(QPaintEvent* event) {
         QPainter painter(this);
         const QRect area = contentsRect();
         painter.fillRect(area, QColor(64, 64, 64));
-        if (!picture_.isNull()) painter.drawImage(area.topLeft(), picture_);
+        const QImage& shown = showingResult() ? result_ : picture_;
+        if (!shown.isNull()) painter.drawImage(area.topLeft(), shown);
+        if (showingResult() && !caption_.isEmpty()) {
+            // A small label in the bottom-left corner, legible on any picture.
+            QFont small = font();
+            small.setPointSizeF(8);
+            painter.setFont(small);
+            const QFontMetrics metrics(small);
+            const QRect text = metrics.boundingRect(caption_).adjusted(-4, -2, 4, 2);
+            const QRect label(area.left(), area.bottom() + 1 - text.height(), text.width(),
+                              text.height());
+            painter.fillRect(label, QColor(0, 0, 0, 160));
+            painter.setPen(Qt::white);
+            painter.drawText(label, Qt::AlignCenter, caption_);
+        }
     }
     QFrame::paintEvent(event);  // the border
 }

@@ -37,3 +37,12 @@ void WindowReporter::pause(int milliseconds) {
     QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
     loop.exec();
 }
+
+void WindowReporter::showResult(ResultKind kind, const QString& path, const QImage& picture) {
+    window_.keepResult(kind, path, picture);
+}
+
+void WindowReporter::stageProgress(int percent) {
+    window_.lblXY->setText(QString::number(percent) + QStringLiteral("%"));
+    processEvents();
+}

@@ -19,6 +19,8 @@ public:
     void processEvents() override;
     // Waits without freezing the window.
     void pause(int milliseconds) override;
+    void showResult(ResultKind kind, const QString& path, const QImage& picture) override;
+    void stageProgress(int percent) override;
 
 private:
     frmMain& window_;

@@ -7,11 +7,13 @@
 #include "support/output_tags.h"
 #include "support/parallel.h"
 #include "support/paths.h"
+#include "support/reduced_picture.h"
 #include "support/reporter.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <optional>
 
 float inverseGamma(int tenths) { return static_cast<float>(1.0 / (tenths / 10.0)); }
 
@@ -170,8 +172,16 @@ void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settin
         reporter.EscribirEstado(QStringLiteral("Saving image as ") + name, true);
         // A failed save is reported by the writer; the next bracket still comes.
         summary.bracketOffsetEv = d;
-        GuardarGflBitmap(rowsOf(o, factor), folder + name, reporter,
-                         outputTags(shot, profile, describeBlend(summary)));
+        // The first file is shown in the window: a small copy is averaged as it is encoded.
+        std::optional<ReducedRgb16> copy;
+        const RgbRows rows = rowsOf(o, factor);
+        if (o == 1) copy.emplace(rows.width, rows.height);
+        SharedProgress progress(rows.height, [&reporter](int p) { reporter.stageProgress(p); });
+        if (!GuardarGflBitmap(watchedRows(rows, copy ? &*copy : nullptr, progress), folder + name,
+                              reporter, outputTags(shot, profile, describeBlend(summary))) &&
+            copy)
+            reporter.showResult(ResultKind::Output, folder + name, copy->picture());
+        progress.finish();
     }
     reporter.EscribirEstado(QStringLiteral("DONE"), true);
     reporter.beep();

@@ -9,6 +9,7 @@
 #include "support/objeto_imagen.h"
 #include "support/parallel.h"
 #include "support/paths.h"
+#include "support/reduced_picture.h"
 #include "support/reporter.h"
 
 #include <cmath>
@@ -134,7 +135,9 @@ int TestImagenesBN(const QString& rutaReferencia, const QString& rutaMapa, Image
         const QString name = QStringLiteral("BWTest_") + timeStampHHMMSS() + QStringLiteral(".gif");
         reporter.EscribirEstado(QStringLiteral("\r\nSaving B&W samples as ") + name + QStringLiteral("..."),
                                 true);
-        writeGif(hoja, CarpetaArchivo(rutaReferencia) + name);
+        const QString path = CarpetaArchivo(rutaReferencia) + name;
+        writeGif(hoja, path);
+        reporter.showResult(ResultKind::Sheet, path, reducedPicture(hoja));
         reporter.EscribirEstado(QStringLiteral("DONE"), true);
         reporter.beep();
         return 1;

@@ -9,6 +9,7 @@
 #include "support/numbers.h"
 #include "support/objeto_imagen.h"
 #include "support/paths.h"
+#include "support/reduced_picture.h"
 #include "support/reporter.h"
 
 #include <cmath>
@@ -99,6 +100,7 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
             reporter.EscribirEstado(
                 imageLine(set.ArchivosTIFF[k - 1], factor, metodoMedia, k, level), true);
             if (picture) drawHistogramBand(*picture, median.bins, k, medianBin);
+            reporter.stageProgress((k - 1) * 100 / (n - 1));
         }
 
         if (picture) {
@@ -108,7 +110,9 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
                 QStringLiteral("\r\nSaving exposure histogram as ") + name + QStringLiteral("..."),
                 true);
             picture->FormatoGuardado(kFormatoGif);
-            picture->Guardar(CarpetaArchivo(rutaReferencia) + name);
+            const QString path = CarpetaArchivo(rutaReferencia) + name;
+            picture->Guardar(path);
+            reporter.showResult(ResultKind::Histogram, path, reducedPicture(picture->ImagenVisible()));
             picture.reset();
         }
         reporter.EscribirEstado(QStringLiteral("DONE"), true);

@@ -54,20 +54,25 @@ bool takePreloaded(Candidate& c, std::vector<TIFFPrecargado>& preloaded) {
     return false;
 }
 
-void decodeAll(std::vector<Candidate>& candidates, std::vector<TIFFPrecargado>& preloaded) {
+void decodeAll(std::vector<Candidate>& candidates, std::vector<TIFFPrecargado>& preloaded,
+               Reporter& reporter) {
     std::vector<Candidate*> present;
     for (Candidate& c : candidates)
         if (c.exists && !takePreloaded(c, preloaded)) present.push_back(&c);
     // Those not taken are stale or not of this set.
     std::vector<TIFFPrecargado>().swap(preloaded);
     // One band per file: as many files at once as there are worker threads.
+    SharedProgress progress(static_cast<long long>(present.size()),
+                            [&reporter](int percent) { reporter.stageProgress(percent); });
     parallelRows(static_cast<int>(present.size()), 1, [&](const RowBand& band) {
         for (int i = band.begin; i < band.end; ++i) {
             Candidate& c = *present[static_cast<size_t>(i)];
             c.stamp = fileStamp(c.path);
             c.io = loadBitmapQuiet(c.path, c.image);
+            progress.done();
         }
     });
+    progress.finish();
 }
 
 void insufficient(Reporter& reporter) {
@@ -100,7 +105,7 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
         set.Cobertura.clear();
 
         std::vector<Candidate> candidates = listCandidates(folder, archivosRAW);
-        decodeAll(candidates, set.TIFFsPrecargados);
+        decodeAll(candidates, set.TIFFsPrecargados, reporter);
 
         int count = 0;
         bool mismatch = false;

@@ -6,6 +6,7 @@
 #include "support/numbers.h"
 #include "support/paths.h"
 #include "support/png_writer.h"
+#include "support/reduced_picture.h"
 #include "support/reporter.h"
 
 #include <QImage>
@@ -69,6 +70,7 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
         const QImage picture(grey.data.data(), grey.width, grey.height, grey.width,
                              QImage::Format_Grayscale8);
         writePng(picture, path, kPngQualityFast);
+        reporter.showResult(ResultKind::Map, path, reducedPicture(picture));
 
         reporter.EscribirEstado(QStringLiteral("DONE"), true);
         reporter.beep();

@@ -88,3 +88,21 @@ void parallelRowsWithProgress(int rows, int bandRows, int chunks,
         if (progress) progress(static_cast<int>(static_cast<long long>(done) * 100 / rows));
     }
 }
+
+SharedProgress::SharedProgress(long long total, std::function<void(int percent)> report)
+    : total_(std::max(1LL, total)), report_(std::move(report)), owner_(std::this_thread::get_id()) {}
+
+void SharedProgress::done(long long units) {
+    const long long now = done_ += units;
+    if (!report_ || std::this_thread::get_id() != owner_) return;
+    const int percent = static_cast<int>(std::min(total_, now) * 100 / total_);
+    if (percent == shown_) return;  // a repaint per percent at most
+    shown_ = percent;
+    report_(percent);
+}
+
+void SharedProgress::finish() {
+    if (!report_ || shown_ == 100) return;
+    shown_ = 100;
+    report_(100);
+}

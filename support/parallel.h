@@ -1,7 +1,9 @@
 // The one helper that splits pixel rows across cores.
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 struct RowBand {
     int index;  // 0-based band number: bands are fixed by the row count and band height
@@ -30,3 +32,22 @@ void parallelRows(int rows, int bandRows, const std::function<void(const RowBand
 void parallelRowsWithProgress(int rows, int bandRows, int chunks,
                               const std::function<void(const RowBand&)>& body,
                               const std::function<void(int percent)>& progress);
+
+// Counts units of work finished on any thread. Each time the thread that made
+// it finishes a unit of its own, it reports the share done (0..100): a window
+// repaints on its own thread while the workers go on.
+class SharedProgress {
+public:
+    SharedProgress(long long total, std::function<void(int percent)> report);
+    // Called once per finished unit (or `units` of them), from any thread.
+    void done(long long units = 1);
+    // Reports 100 on the owner's thread, which may have had no unit to end on.
+    void finish();
+
+private:
+    long long total_;
+    std::function<void(int)> report_;
+    std::thread::id owner_;
+    std::atomic<long long> done_{0};
+    int shown_ = -1;  // touched by the owner only
+};

@@ -4,6 +4,7 @@
 
 #include "support/reporter.h"
 
+#include <QImage>
 #include <QStringList>
 #include <functional>
 #include <vector>
@@ -26,6 +27,10 @@ public:
     }
 
     void pause(int milliseconds) override { pauses.push_back(milliseconds); }
+    void showResult(ResultKind kind, const QString& path, const QImage& picture) override {
+        results.push_back({kind, path, picture});
+    }
+    void stageProgress(int percent) override { stages.push_back(percent); }
 
     // The log split into its lines (without line ends).
     QStringList logLines() const;
@@ -37,5 +42,12 @@ public:
     int beeps = 0;
     int eventPumps = 0;
     std::vector<int> pauses;
+    struct Result {
+        ResultKind kind;
+        QString path;
+        QImage picture;
+    };
+    std::vector<Result> results;
+    std::vector<int> stages;
     std::function<void()> onProcessEvents;
 };

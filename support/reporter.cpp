@@ -62,3 +62,7 @@ void Reporter::InformarError(const QString& module, int number, const QString& d
     MostrarError(unexpectedErrorText(module, number, description));
     EscribirEstado(QStringLiteral("An unexpected error occurred"), false);
 }
+
+void Reporter::showResult(ResultKind, const QString&, const QImage&) {}
+
+void Reporter::stageProgress(int) {}

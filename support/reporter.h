@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QImage;
+
 // Appends or restarts a status log text as the window shows it: every line
 // ends with CR LF; append false drops what was there.
 void appendStatusLine(QString& log, const QString& text, bool append);
@@ -13,6 +15,9 @@ QString unexpectedErrorText(const QString& module, int number, const QString& de
 
 // Contact line of the error report: the project's own.
 extern const char* const kContactAddress;
+
+// What a finished step wrote, for a window that shows it.
+enum class ResultKind { Histogram, Map, Output, Sheet };
 
 class Reporter {
 public:
@@ -31,6 +36,13 @@ public:
     virtual void processEvents() = 0;
     // A fixed wait inside an operation (the window may keep painting).
     virtual void pause(int milliseconds);
+    // A file just written, with a reduced copy of its picture (see
+    // support/reduced_picture.h) so it need not be read again. Only a window
+    // shows it; other reporters ignore it.
+    virtual void showResult(ResultKind kind, const QString& path, const QImage& picture);
+    // How far a long stage has come (0..100), for stages the lblXY read-out
+    // did not count before; a window shows it and repaints.
+    virtual void stageProgress(int percent);
 
     void MostrarAviso(const QString& text) { showMessage(QStringLiteral("WARNING"), text); }
     void MostrarError(const QString& text) { showMessage(QStringLiteral("ERROR"), text); }
