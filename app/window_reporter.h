@@ -9,7 +9,7 @@
 class frmMain;
 
 class WindowReporter : public Reporter {
-public:
+  public:
     explicit WindowReporter(frmMain& window) : window_(window) {}
     void EscribirEstado(const QString& text, bool append) override;
     void MostrarComando(const QString& text) override;
@@ -20,8 +20,9 @@ public:
     // Waits without freezing the window.
     void pause(int milliseconds) override;
     void showResult(ResultKind kind, const QString& path, const QImage& picture) override;
+    bool showsResults() const override { return true; }
     void stageProgress(int percent) override;
 
-private:
+  private:
     frmMain& window_;
 };

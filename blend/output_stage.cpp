@@ -15,7 +15,9 @@
 #include <cmath>
 #include <optional>
 
-float inverseGamma(int tenths) { return static_cast<float>(1.0 / (tenths / 10.0)); }
+float inverseGamma(int tenths) {
+    return static_cast<float>(1.0 / (tenths / 10.0));
+}
 
 QString gammaForFileName(float g) {
     const float gamma = static_cast<float>(1.0 / static_cast<double>(g));
@@ -83,7 +85,8 @@ void applyETTR(const ImageSet& set, const BlendSettings& settings, std::vector<d
     if (m == 0) throw RunError(kErrDivisionByZero, QStringLiteral("Division by zero"));
     const double ev = std::log(65535.0 / m) / std::log(2.0);
     reporter.EscribirEstado(QStringLiteral("Histogram correction by +") +
-                                shortestDecimal(roundHalfEven(ev * 1000) / 1000) + QStringLiteral("EV"),
+                                shortestDecimal(roundHalfEven(ev * 1000) / 1000) +
+                                QStringLiteral("EV"),
                             true);
     for (size_t i = 0; i < factors.size(); ++i) factors[i] = set.ExpRelativas[i] * 65535 / m;
 }
@@ -143,11 +146,12 @@ void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settin
                       const ImageSet& set, Reporter& reporter,
                       const std::function<RgbRows(int o, double factor)>& rowsOf) {
     const int count = settings.numBracketing;
-    reporter.EscribirEstado(
-        QStringLiteral("Building output file") + (count > 1 ? QStringLiteral("s") : QString()) +
-            QStringLiteral("..."),
-        true);
-    const QString base = outputBaseName(settings.blancoNegro, timeStampHHMMSS(), settings.perfil, g);
+    reporter.EscribirEstado(QStringLiteral("Building output file") +
+                                (count > 1 ? QStringLiteral("s") : QString()) +
+                                QStringLiteral("..."),
+                            true);
+    const QString base =
+        outputBaseName(settings.blancoNegro, timeStampHHMMSS(), settings.perfil, g);
     const QString folder = CarpetaArchivo(rutaReferencia);
     // What other programs need to show the files right: the developed
     // frames' colour space with this gamma, and the shot's data.
@@ -168,14 +172,15 @@ void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settin
         const int d = (o - 1) * settings.evBracketing;
         // Brightening the linear blend by d EV, through the gamma.
         const double factor = o == 1 ? 1.0 : std::pow(std::pow(2.0, d), static_cast<double>(g));
-        const QString name = base + bracketSuffix(o, count, settings.evBracketing) + QStringLiteral(".tif");
+        const QString name =
+            base + bracketSuffix(o, count, settings.evBracketing) + QStringLiteral(".tif");
         reporter.EscribirEstado(QStringLiteral("Saving image as ") + name, true);
         // A failed save is reported by the writer; the next bracket still comes.
         summary.bracketOffsetEv = d;
         // The first file is shown in the window: a small copy is averaged as it is encoded.
         std::optional<ReducedRgb16> copy;
         const RgbRows rows = rowsOf(o, factor);
-        if (o == 1) copy.emplace(rows.width, rows.height);
+        if (o == 1 && reporter.showsResults()) copy.emplace(rows.width, rows.height);
         SharedProgress progress(rows.height, [&reporter](int p) { reporter.stageProgress(p); });
         if (!GuardarGflBitmap(watchedRows(rows, copy ? &*copy : nullptr, progress), folder + name,
                               reporter, outputTags(shot, profile, describeBlend(summary))) &&

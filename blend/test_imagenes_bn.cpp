@@ -25,8 +25,8 @@ constexpr int kTiles = 66;
 // exposure-corrected mix of its two images.
 struct Sample {
     bool whole = true;
-    int32_t r = 0, g = 0, b = 0;  // whole: the 16-bit channels
-    double factor = 0;            // whole: ExpRelativas(k)
+    int32_t r = 0, g = 0, b = 0;    // whole: the 16-bit channels
+    double factor = 0;              // whole: ExpRelativas(k)
     double mr = 0, mg = 0, mb = 0;  // fractional: the mixed channels
 };
 
@@ -46,8 +46,9 @@ int TestImagenesBN(const QString& rutaReferencia, const QString& rutaMapa, Image
         if (!openMap(set, rutaMapa, false, map, reporter)) return -1;
 
         const int dw = set.AnchoImagen / kStep, dh = set.AltoImagen / kStep;
-        reporter.EscribirEstado(QStringLiteral("Decimating blending map to ") + QString::number(dw) +
-                                    QStringLiteral("x") + QString::number(dh) + QStringLiteral("..."),
+        reporter.EscribirEstado(QStringLiteral("Decimating blending map to ") +
+                                    QString::number(dw) + QStringLiteral("x") +
+                                    QString::number(dh) + QStringLiteral("..."),
                                 true);
         const std::vector<float>& tabla = set.TablaMapa;
         std::vector<float> reducido(static_cast<size_t>(dw) * dh);
@@ -55,7 +56,8 @@ int TestImagenesBN(const QString& rutaReferencia, const QString& rutaMapa, Image
         long long blended = 0;
         for (int x = 0; x < dw; ++x)
             for (int y = 0; y < dh; ++y) {
-                const float p = tabla[map.red[static_cast<size_t>(kStep * y) * set.AnchoImagen + kStep * x]];
+                const float p =
+                    tabla[map.red[static_cast<size_t>(kStep * y) * set.AnchoImagen + kStep * x]];
                 reducido[static_cast<size_t>(y) * dw + x] = p;
                 const int k = static_cast<int>(p);
                 if (k < 1 || k > n || (static_cast<float>(k) != p && k + 1 > n))
@@ -85,7 +87,8 @@ int TestImagenesBN(const QString& rutaReferencia, const QString& rutaMapa, Image
                 for (int x = 0; x < dw; ++x) {
                     const float p = reducido[static_cast<size_t>(y) * dw + x];
                     const int k = static_cast<int>(p);
-                    const uint16_t* a = set.ImagenesTIFF[static_cast<size_t>(k) - 1].row(kStep * y) + kStep * x * 3;
+                    const uint16_t* a =
+                        set.ImagenesTIFF[static_cast<size_t>(k) - 1].row(kStep * y) + kStep * x * 3;
                     const double ek = set.ExpRelativas[static_cast<size_t>(k) - 1];
                     Sample& s = gathered[static_cast<size_t>(y) * dw + x];
                     if (static_cast<float>(k) == p) {
@@ -93,7 +96,8 @@ int TestImagenesBN(const QString& rutaReferencia, const QString& rutaMapa, Image
                         continue;
                     }
                     const double f = p - static_cast<float>(k);
-                    const uint16_t* b = set.ImagenesTIFF[static_cast<size_t>(k)].row(kStep * y) + kStep * x * 3;
+                    const uint16_t* b =
+                        set.ImagenesTIFF[static_cast<size_t>(k)].row(kStep * y) + kStep * x * 3;
                     const double ek1 = set.ExpRelativas[static_cast<size_t>(k)];
                     s.whole = false;
                     s.mr = a[0] * ek * (1 - f) + b[0] * ek1 * f;
@@ -125,19 +129,22 @@ int TestImagenesBN(const QString& rutaReferencia, const QString& rutaMapa, Image
                     }
                 });
                 drawPictureText(hoja, QStringLiteral("R=%1%").arg(wr), left + 1, top, 16777215);
-                drawPictureText(hoja, QStringLiteral("G=%1%").arg(wg), left + 1, top + 12, 16777215);
-                drawPictureText(hoja, QStringLiteral("B=%1%").arg(wb), left + 1, top + 24, 16777215);
+                drawPictureText(hoja, QStringLiteral("G=%1%").arg(wg), left + 1, top + 12,
+                                16777215);
+                drawPictureText(hoja, QStringLiteral("B=%1%").arg(wb), left + 1, top + 24,
+                                16777215);
                 ++tiles;
                 reporter.showProgress(QString::number(tiles * 100 / kTiles) + QStringLiteral("%"));
                 reporter.processEvents();
             }
 
         const QString name = QStringLiteral("BWTest_") + timeStampHHMMSS() + QStringLiteral(".gif");
-        reporter.EscribirEstado(QStringLiteral("\r\nSaving B&W samples as ") + name + QStringLiteral("..."),
-                                true);
+        reporter.EscribirEstado(
+            QStringLiteral("\r\nSaving B&W samples as ") + name + QStringLiteral("..."), true);
         const QString path = CarpetaArchivo(rutaReferencia) + name;
         writeGif(hoja, path);
-        reporter.showResult(ResultKind::Sheet, path, reducedPicture(hoja));
+        if (reporter.showsResults())
+            reporter.showResult(ResultKind::Sheet, path, reducedPicture(hoja));
         reporter.EscribirEstado(QStringLiteral("DONE"), true);
         reporter.beep();
         return 1;

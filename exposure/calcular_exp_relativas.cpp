@@ -71,8 +71,10 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
             const double previous = e[static_cast<size_t>(k) - 2];
             // An aligned set: samples a frame did not cover are no samples.
             const bool aligned = set.Cobertura.size() == set.ImagenesTIFF.size();
-            const CoveredRows* darkCover = aligned ? &set.Cobertura[static_cast<size_t>(k) - 2] : nullptr;
-            const CoveredRows* brightCover = aligned ? &set.Cobertura[static_cast<size_t>(k) - 1] : nullptr;
+            const CoveredRows* darkCover =
+                aligned ? &set.Cobertura[static_cast<size_t>(k) - 2] : nullptr;
+            const CoveredRows* brightCover =
+                aligned ? &set.Cobertura[static_cast<size_t>(k) - 1] : nullptr;
             uint64_t count = 0;
             double factor = 0;
             PairMedian median;
@@ -112,7 +114,9 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
             picture->FormatoGuardado(kFormatoGif);
             const QString path = CarpetaArchivo(rutaReferencia) + name;
             picture->Guardar(path);
-            reporter.showResult(ResultKind::Histogram, path, reducedPicture(picture->ImagenVisible()));
+            if (reporter.showsResults())
+                reporter.showResult(ResultKind::Histogram, path,
+                                    reducedPicture(picture->ImagenVisible()));
             picture.reset();
         }
         reporter.EscribirEstado(QStringLiteral("DONE"), true);

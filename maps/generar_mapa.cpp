@@ -52,9 +52,9 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
                                         QString::number(settings.progressive) +
                                         QStringLiteral("px) ..."),
                                     true);
-        const ByteMap grey = progressiveGreyMap(
-            indices, settings.progressive, n,
-            settings.progressive >= 1 ? progressTo(reporter) : StageProgress());
+        const ByteMap grey =
+            progressiveGreyMap(indices, settings.progressive, n,
+                               settings.progressive >= 1 ? progressTo(reporter) : StageProgress());
         if (settings.progressive >= 1) reporter.showProgress(QStringLiteral("100%"));
         indices = ByteMap();
 
@@ -64,13 +64,14 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
 
         reporter.EscribirEstado(QStringLiteral("Generating PNG map..."), true);
         const QString name = QStringLiteral("Map_") + timeStampHHMMSS() + QStringLiteral(".png");
-        reporter.EscribirEstado(QStringLiteral("\r\nSaving PNG map as ") + name + QStringLiteral("..."),
-                                true);
+        reporter.EscribirEstado(
+            QStringLiteral("\r\nSaving PNG map as ") + name + QStringLiteral("..."), true);
         const QString path = CarpetaArchivo(rutaReferencia) + name;
         const QImage picture(grey.data.data(), grey.width, grey.height, grey.width,
                              QImage::Format_Grayscale8);
         writePng(picture, path, kPngQualityFast);
-        reporter.showResult(ResultKind::Map, path, reducedPicture(picture));
+        if (reporter.showsResults())
+            reporter.showResult(ResultKind::Map, path, reducedPicture(picture));
 
         reporter.EscribirEstado(QStringLiteral("DONE"), true);
         reporter.beep();

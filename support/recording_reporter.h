@@ -10,7 +10,7 @@
 #include <vector>
 
 class RecordingReporter : public Reporter {
-public:
+  public:
     struct Box {
         QString title;
         QString text;
@@ -30,6 +30,7 @@ public:
     void showResult(ResultKind kind, const QString& path, const QImage& picture) override {
         results.push_back({kind, path, picture});
     }
+    bool showsResults() const override { return true; }
     void stageProgress(int percent) override { stages.push_back(percent); }
 
     // The log split into its lines (without line ends).

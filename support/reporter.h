@@ -20,7 +20,7 @@ extern const char* const kContactAddress;
 enum class ResultKind { Histogram, Map, Output, Sheet };
 
 class Reporter {
-public:
+  public:
     virtual ~Reporter() = default;
 
     // Status log. append false restarts the log with this one line.
@@ -40,6 +40,8 @@ public:
     // support/reduced_picture.h) so it need not be read again. Only a window
     // shows it; other reporters ignore it.
     virtual void showResult(ResultKind kind, const QString& path, const QImage& picture);
+    // Whether showResult is worth its reduced copy: a headless run makes none.
+    virtual bool showsResults() const { return false; }
     // How far a long stage has come (0..100), for stages the lblXY read-out
     // did not count before; a window shows it and repaints.
     virtual void stageProgress(int percent);
