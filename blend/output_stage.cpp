@@ -29,13 +29,28 @@ MixWeights mixWeights(int pesoRojo, int pesoAzul) {
     return w;
 }
 
-QString outputBaseName(bool blancoNegro, const QString& hhmmss, const QString& perfil, float g) {
+namespace {
+
+QString outputKind(bool blancoNegro) {
+    return QStringLiteral("OD") + (blancoNegro ? QStringLiteral("_BW") : QString());
+}
+
+// What follows the time: "_<profile>_g<gamma>".
+QString outputRest(const QString& perfil, float g) {
     // A typed profile name must not lead the file into another folder.
     QString profile = ReemplazarTodo(perfil, QStringLiteral(" "), QString());
     profile.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return QStringLiteral("OD") + (blancoNegro ? QStringLiteral("_BW") : QString()) +
-           QStringLiteral("_") + hhmmss + QStringLiteral("_") + profile + QStringLiteral("_g") +
-           gammaForFileName(g);
+    return QStringLiteral("_") + profile + QStringLiteral("_g") + gammaForFileName(g);
+}
+
+}  // namespace
+
+QString outputBaseName(bool blancoNegro, const QString& hhmmss, const QString& perfil, float g) {
+    return outputKind(blancoNegro) + QStringLiteral("_") + hhmmss + outputRest(perfil, g);
+}
+
+QString outputBaseName(bool blancoNegro, const OutputPlace& place, const QString& perfil, float g) {
+    return outputFileName(place, outputKind(blancoNegro), outputRest(perfil, g));
 }
 
 QString bracketSuffix(int o, int count, int step) {
@@ -136,8 +151,8 @@ void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, 
         QStringLiteral("Building output file") + (count > 1 ? QStringLiteral("s") : QString()) +
             QStringLiteral("..."),
         true);
-    const QString base = outputBaseName(settings.blancoNegro, timeStampHHMMSS(), settings.perfil, g);
-    const QString folder = CarpetaArchivo(rutaReferencia);
+    const QString base = outputBaseName(settings.blancoNegro, set.place, settings.perfil, g);
+    const QString folder = outputFolder(set.place, rutaReferencia);
     // What other programs need to show the files right: the developed
     // frames' colour space with this gamma, and the shot's data.
     const ShotData shot = readShotData(set.TIFFMenosExpuesto);
@@ -164,9 +179,10 @@ void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, 
         reporter.EscribirEstado(QStringLiteral("Saving image as ") + name, true);
         // A failed save is reported by the writer; the next bracket still comes.
         summary.bracketOffsetEv = d;
-        GuardarGflBitmap(count > 1 ? quantizedRows(planes, factor) : blendedRows(blender, factor),
-                         folder + name, reporter,
-                         outputTags(shot, profile, describeBlend(summary)));
+        if (!GuardarGflBitmap(
+                count > 1 ? quantizedRows(planes, factor) : blendedRows(blender, factor),
+                folder + name, reporter, outputTags(shot, profile, describeBlend(summary))))
+            reporter.fileWritten(folder + name);
     }
     reporter.EscribirEstado(QStringLiteral("DONE"), true);
     reporter.beep();

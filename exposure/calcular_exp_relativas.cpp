@@ -103,13 +103,15 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
 
         if (picture) {
             const QString name =
-                QStringLiteral("His_") + timeStampHHMMSS() + QStringLiteral(".gif");
+                outputFileName(set.place, QStringLiteral("His"), QStringLiteral(".gif"));
             reporter.EscribirEstado(
                 QStringLiteral("\r\nSaving exposure histogram as ") + name + QStringLiteral("..."),
                 true);
             picture->FormatoGuardado(kFormatoGif);
-            picture->Guardar(CarpetaArchivo(rutaReferencia) + name);
+            const QString path = outputFolder(set.place, rutaReferencia) + name;
+            picture->Guardar(path);
             picture.reset();
+            reporter.fileWritten(path);
         }
         reporter.EscribirEstado(QStringLiteral("DONE"), true);
         reporter.beep();

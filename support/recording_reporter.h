@@ -26,6 +26,7 @@ public:
     }
 
     void pause(int milliseconds) override { pauses.push_back(milliseconds); }
+    void fileWritten(const QString& path) override { written.push_back(path); }
 
     // The log split into its lines (without line ends).
     QStringList logLines() const;
@@ -37,5 +38,6 @@ public:
     int beeps = 0;
     int eventPumps = 0;
     std::vector<int> pauses;
+    QStringList written;
     std::function<void()> onProcessEvents;
 };

@@ -31,6 +31,9 @@ public:
     virtual void processEvents() = 0;
     // A fixed wait inside an operation (the window may keep painting).
     virtual void pause(int milliseconds);
+    // A file the operation has just written whole (a failed save is not
+    // told). The batch names a set's files from these.
+    virtual void fileWritten(const QString&) {}
 
     void MostrarAviso(const QString& text) { showMessage(QStringLiteral("WARNING"), text); }
     void MostrarError(const QString& text) { showMessage(QStringLiteral("ERROR"), text); }
