@@ -141,6 +141,7 @@ public:
 
     QGroupBox* frmBlend = nullptr;
     QLabel* Label18 = nullptr;
+    QCheckBox* chkWeighted = nullptr;
     QLineEdit* txtRutaMap = nullptr;
     QPushButton* cmdSelMap = nullptr;
     QLabel* Label6 = nullptr;

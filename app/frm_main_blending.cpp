@@ -5,6 +5,7 @@
 #include "blend/blend.h"
 #include "develop/dcraw_command.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 
 #include <QLineEdit>
@@ -52,6 +53,7 @@ BlendSettings frmMain::readBlendSettings(bool blancoNegro) const {
     s.pesoRojo = hscBWR->value();
     s.pesoAzul = hscBWB->value();
     s.ettr = chkETTR->isChecked();
+    s.merge = chkWeighted->isChecked() ? BlendMerge::Weighted : BlendMerge::Select;
     s.numBracketing = estado.NumBracketing;
     s.evBracketing = estado.EVBracketing;
     s.perfil = cmbProfile->currentText();

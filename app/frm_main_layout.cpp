@@ -226,7 +226,11 @@ void frmMain::buildControls() {
     // Image blending.
     frmBlend = frame(this, "frmBlend", QStringLiteral("Image blending"), 616, 432, 217, 268);
     const QString mapTip = QStringLiteral("Blending map file and pathname");
-    Label18 = label(frmBlend, "Label18", QStringLiteral("Blending map"), 8, 20, 201, 14, mapTip);
+    Label18 = label(frmBlend, "Label18", QStringLiteral("Blending map"), 8, 20, 118, 14, mapTip);
+    chkWeighted =
+        named(new QCheckBox(QStringLiteral("Weighted"), frmBlend), "chkWeighted", 130, 18, 79, 18);
+    chkWeighted->setToolTip(QStringLiteral(
+        "Average every unclipped image by its noise instead of taking each pixel from one image"));
     txtRutaMap = named(new QLineEdit(frmBlend), "txtRutaMap", 8, 36, 170, 21);
     txtRutaMap->setReadOnly(true);
     txtRutaMap->setToolTip(mapTip);

@@ -182,6 +182,16 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
                 else
                     gamma = static_cast<int>(std::lround(tenths));
             }
+        } else if (arg == QStringLiteral("--merge")) {
+            if (const auto v = p.value(arg)) {
+                if (v->compare(QStringLiteral("select"), Qt::CaseInsensitive) == 0)
+                    o.blend.merge = BlendMerge::Select;
+                else if (v->compare(QStringLiteral("weighted"), Qt::CaseInsensitive) == 0)
+                    o.blend.merge = BlendMerge::Weighted;
+                else
+                    p.fail(QStringLiteral("--merge takes select or weighted; not '") + *v +
+                           QStringLiteral("'"));
+            }
         } else if (arg == QStringLiteral("--ettr")) {
             o.blend.ettr = true;
         } else if (arg == QStringLiteral("--brackets")) {
@@ -242,6 +252,8 @@ QString batchUsage() {
         "Blend:\n"
         "  --bw RED BLUE           B&W output with these channel weights in percent\n"
         "  --gamma 1.0..3.0        output gamma in tenths (default: the profile's)\n"
+        "  --merge select|weighted each pixel from the map's choice, or every usable\n"
+        "                          frame averaged by its noise (default select)\n"
         "  --ettr                  expose the output to the right\n"
         "  --brackets 1..7         output files per blend (default 1)\n"
         "  --step 1..4             EV between them (default 2)\n"

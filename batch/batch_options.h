@@ -20,7 +20,7 @@ struct BatchOptions {
     AlignSettings align;       // off
     MapSettings map;           // threshold 90, anti-ghosting 0, progressive 3
     QString mapFile;           // --map: blend through this file, no build
-    BlendSettings blend;       // gamma of the profile, 33/33, no ETTR, one file
+    BlendSettings blend;       // select, gamma of the profile, 33/33, no ETTR, one file
     bool noBlend = false;
     bool contactSheet = false;
     QStringList references;

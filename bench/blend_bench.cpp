@@ -5,6 +5,7 @@
 #include "bench/bench_timing.h"
 #include "blend/blend.h"
 #include "blend/blend_internal.h"
+#include "blend/weighted.h"
 #include "maps/maps.h"
 #include "support/parallel.h"
 
@@ -34,7 +35,7 @@ void removeOutputs(const QString& folder) {
         QFile::remove(folder + f);
 }
 
-// args: B&W, ETTR, bracket count.
+// args: B&W, ETTR, bracket count, weighted merge.
 void BM_Blend(benchmark::State& state) {
     BenchBracket& b = benchBracket();
     BlendSettings s;
@@ -44,6 +45,7 @@ void BM_Blend(benchmark::State& state) {
     s.blancoNegro = state.range(0) != 0;
     s.ettr = state.range(1) != 0;
     s.numBracketing = static_cast<int>(state.range(2));
+    s.merge = state.range(3) != 0 ? BlendMerge::Weighted : BlendMerge::Select;
     double classify = 0, pb = 0, blend = 0, write = 0, total = 0;
     long long added = 0;
     for (auto _ : state) {
@@ -64,6 +66,8 @@ void BM_Blend(benchmark::State& state) {
         // Each file's samples are quantised inside its TIFF write, strip by
         // strip (BM_QuantiseOnly times that part alone); a single file's rows
         // are blended there too, so its blend_s is only the tables' set-up.
+        // The weighted merge blends every row before the first file (its
+        // shares are told first), so its blend_s holds all of its work.
         for (int o = 0; o < s.numBracketing; ++o)
             write += rep.secondsAfter(QStringLiteral("Saving image as "), o);
     }
@@ -78,10 +82,13 @@ void BM_Blend(benchmark::State& state) {
     removeOutputs(b.folder);
 }
 BENCHMARK(BM_Blend)
-    ->ArgNames({"bw", "ettr", "files"})
-    ->Args({0, 0, 1})
-    ->Args({1, 1, 1})
-    ->Args({0, 0, 7})
+    ->ArgNames({"bw", "ettr", "files", "weighted"})
+    ->Args({0, 0, 1, 0})
+    ->Args({0, 0, 1, 1})
+    ->Args({1, 1, 1, 0})
+    ->Args({1, 1, 1, 1})
+    ->Args({0, 0, 7, 0})
+    ->Args({0, 0, 7, 1})
     ->Iterations(2)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
@@ -97,6 +104,29 @@ void BM_BlendPlanesOnly(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(blendPlanes(blender));
 }
 BENCHMARK(BM_BlendPlanesOnly)
+    ->ArgName("bw")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(2)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+// The weighted merge's two stages alone: measuring clip levels and noise on
+// the set, and the per-pixel blend into planes (args: B&W).
+void BM_WeightedModel(benchmark::State& state) {
+    BenchBracket& b = benchBracket();
+    for (auto _ : state) benchmark::DoNotOptimize(measureWeightedModel(b.set));
+}
+BENCHMARK(BM_WeightedModel)->Iterations(3)->Unit(benchmark::kSecond)->UseRealTime();
+
+void BM_WeightedPlanesOnly(benchmark::State& state) {
+    const MapLevels map = loadMapLevels(benchMap(), QSize(kBenchWidth, kBenchHeight), false);
+    const BlendInput in = benchBlendInput(map, state.range(0) != 0);
+    const WeightedModel model = measureWeightedModel(benchBracket().set);
+    const WeightedBlender blender(in, model);
+    for (auto _ : state) benchmark::DoNotOptimize(blendWeighted(blender, true));
+}
+BENCHMARK(BM_WeightedPlanesOnly)
     ->ArgName("bw")
     ->Arg(0)
     ->Arg(1)

@@ -16,7 +16,7 @@
 
 namespace {
 
-enum Stage { kLoadFrame, kCalcEv, kBuildMap, kBlend, kBlendBW, kContactSheet };
+enum Stage { kLoadFrame, kCalcEv, kBuildMap, kBlend, kBlendBW, kContactSheet, kBlendWeighted };
 
 void clearOutputs(const QString& folder) {
     for (const QString& f :
@@ -47,7 +47,9 @@ void runStage(Stage stage, BenchBracket& b) {
             break;
         case kBlend:
         case kBlendBW:
+        case kBlendWeighted:
             s.blancoNegro = stage == kBlendBW;
+            if (stage == kBlendWeighted) s.merge = BlendMerge::Weighted;
             FusionarImagenes(b.reference(), s, b.set, rep);
             break;
         case kContactSheet:
@@ -88,6 +90,7 @@ BENCHMARK(BM_StageMemory)
     ->Arg(kBlend)
     ->Arg(kBlendBW)
     ->Arg(kContactSheet)
+    ->Arg(kBlendWeighted)
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();

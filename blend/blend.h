@@ -13,8 +13,13 @@
 
 class Reporter;
 
+// How the images are merged: each pixel from the map's choice ("Select"), or
+// every usable image averaged with inverse-variance weights ("Weighted").
+enum class BlendMerge { Select, Weighted };
+
 // What "Colour" and "B&W" read from the window.
 struct BlendSettings {
+    BlendMerge merge = BlendMerge::Select;
     bool blancoNegro = false;
     int gamma = 22;        // output gamma in tenths (10..30)
     int pesoRojo = 33;     // B&W red weight, percent

@@ -4,6 +4,7 @@
 #include "blend/blend.h"
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -93,8 +94,14 @@ RgbRows quantizedRows(const OutputPlanes& planes, double factor);
 // The same image with each strip's rows blended as it is saved, so that a
 // single output never holds the planes. `blender` must outlive it.
 RgbRows blendedRows(const RowBlender& blender, double factor);
+// Plane values times `factor`, rounded half to even and clipped at 65535.
+void quantizeSamples(const double* in, size_t samples, double factor, uint16_t* out);
 // The output stage: one file, or one per bracket, beside the reference file.
 // The files carry the developed frames' colour space with the output gamma,
 // the shot's data and a line on how they were made.
 void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, float g,
                   const RowBlender& blender, const ImageSet& set, Reporter& reporter);
+// The same from rows the caller makes for bracket o (1-based) and its factor.
+void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settings, float g,
+                      const ImageSet& set, Reporter& reporter,
+                      const std::function<RgbRows(int o, double factor)>& rowsOf);

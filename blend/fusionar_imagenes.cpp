@@ -4,6 +4,7 @@
 // exposure and gamma-encoded into three planes for the output stage.
 #include "blend/blend.h"
 #include "blend/blend_internal.h"
+#include "blend/weighted.h"
 
 #include "support/errors.h"
 #include "support/image_memory.h"
@@ -146,14 +147,21 @@ int FusionarImagenes(const QString& rutaReferencia, const BlendSettings& setting
         std::vector<double> factors = set.ExpRelativas;
         if (settings.ettr) applyETTR(set, settings, factors, reporter);
 
-        reporter.EscribirEstado(QStringLiteral("Blending images..."), true);
-        reporter.EscribirEstado(QString(), true);
+        const bool weighted = settings.merge == BlendMerge::Weighted;
+        reporter.EscribirEstado(weighted ? QStringLiteral("Blending images (weighted)...")
+                                         : QStringLiteral("Blending images..."),
+                                true);
         const float g = inverseGamma(settings.gamma);
         const MixWeights weights = mixWeights(settings.pesoRojo, settings.pesoAzul);
         BlendInput input{set, map.red, factors, g, settings.blancoNegro, weights};
         for (size_t level = 0; level < 256; ++level)
             input.levels[level] = {levels[level].k, levels[level].f, levels[level].genuine,
                                    classes.pixelsPerLevel[level] > 0};
+        if (weighted) {
+            blendWeightedToFiles(rutaReferencia, settings, input, set, reporter);
+            return 1;
+        }
+        reporter.EscribirEstado(QString(), true);
         const RowBlender blender(input);
         writeOutputs(rutaReferencia, settings, g, blender, set, reporter);
         return 1;

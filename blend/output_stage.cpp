@@ -101,8 +101,6 @@ void applyETTR(const ImageSet& set, const BlendSettings& settings, std::vector<d
     for (size_t i = 0; i < factors.size(); ++i) factors[i] = set.ExpRelativas[i] * 65535 / m;
 }
 
-namespace {
-
 void quantizeSamples(const double* in, size_t samples, double factor, uint16_t* out) {
     for (size_t i = 0; i < samples; ++i) {
         // Plane values are never negative; anything from 65535 up clips.
@@ -112,8 +110,6 @@ void quantizeSamples(const double* in, size_t samples, double factor, uint16_t* 
         out[i] = v >= 65535 ? uint16_t{65535} : static_cast<uint16_t>((v + 0x1p52) - 0x1p52);
     }
 }
-
-}  // namespace
 
 RgbRows quantizedRows(const OutputPlanes& planes, double factor) {
     RgbRows rows;
@@ -146,6 +142,19 @@ RgbRows blendedRows(const RowBlender& blender, double factor) {
 
 void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, float g,
                   const RowBlender& blender, const ImageSet& set, Reporter& reporter) {
+    // A single file is blended strip by strip as it is encoded; brackets
+    // share planes blended once.
+    OutputPlanes planes;
+    writeOutputFiles(rutaReferencia, settings, g, set, reporter, [&](int o, double factor) {
+        if (settings.numBracketing <= 1) return blendedRows(blender, factor);
+        if (o == 1) planes = blendPlanes(blender);
+        return quantizedRows(planes, factor);
+    });
+}
+
+void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settings, float g,
+                      const ImageSet& set, Reporter& reporter,
+                      const std::function<RgbRows(int o, double factor)>& rowsOf) {
     const int count = settings.numBracketing;
     reporter.EscribirEstado(
         QStringLiteral("Building output file") + (count > 1 ? QStringLiteral("s") : QString()) +
@@ -162,10 +171,7 @@ void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, 
     summary.stepEv = measuredStepEv(set.ExpRelativas);
     summary.gamma = settings.gamma / 10.0;
     summary.blackAndWhite = settings.blancoNegro;
-    // A single file is blended strip by strip as it is encoded; brackets
-    // share planes blended once.
-    OutputPlanes planes;
-    if (count > 1) planes = blendPlanes(blender);
+    summary.weighted = settings.merge == BlendMerge::Weighted;
     for (int o = 1; o <= count; ++o) {
         if (count > 1)
             reporter.EscribirEstado(QStringLiteral("Bracketing ") + QString::number(o) +
@@ -179,9 +185,8 @@ void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, 
         reporter.EscribirEstado(QStringLiteral("Saving image as ") + name, true);
         // A failed save is reported by the writer; the next bracket still comes.
         summary.bracketOffsetEv = d;
-        if (!GuardarGflBitmap(
-                count > 1 ? quantizedRows(planes, factor) : blendedRows(blender, factor),
-                folder + name, reporter, outputTags(shot, profile, describeBlend(summary))))
+        if (!GuardarGflBitmap(rowsOf(o, factor), folder + name, reporter,
+                              outputTags(shot, profile, describeBlend(summary))))
             reporter.fileWritten(folder + name);
     }
     reporter.EscribirEstado(QStringLiteral("DONE"), true);

@@ -32,6 +32,7 @@ QString describeBlend(const BlendSummary& blend) {
                     .arg(decimalForCommand(roundHalfEven(blend.stepEv * 100) / 100));
     line += QStringLiteral(", gamma ") + decimalForCommand(blend.gamma);
     line += blend.blackAndWhite ? QStringLiteral(", B&W") : QStringLiteral(", colour");
+    if (blend.weighted) line += QStringLiteral(", weighted");
     line += QStringLiteral(", %1%2 EV")
                 .arg(blend.bracketOffsetEv < 0 ? QStringLiteral("-") : QStringLiteral("+"))
                 .arg(std::abs(blend.bracketOffsetEv));

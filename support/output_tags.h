@@ -45,11 +45,13 @@ struct BlendSummary {
     double gamma = 1;   // output gamma (the gamma control's value / 10)
     bool blackAndWhite = false;
     int bracketOffsetEv = 0;  // this file's bracket offset, whole EV (0 for the first)
+    bool weighted = false;    // the weighted merge rather than the map's selection
 };
 
 // One line for ImageDescription, with "." as the decimal point whatever the
 // locale, e.g. "Blend of 5 frames 2 EV apart, gamma 2.2, colour, +0 EV" or
-// "Blend of 3 frames 1.98 EV apart, gamma 1, B&W, +4 EV". The step is rounded
+// "Blend of 3 frames 1.98 EV apart, gamma 1, B&W, weighted, +4 EV" (the
+// weighted merge says so; the selection says nothing). The step is rounded
 // to hundredths of an EV; a single frame has no step.
 QString describeBlend(const BlendSummary& blend);
 

@@ -5,6 +5,7 @@
 #include "tests/common/blend_reference.h"
 #include "tests/common/map_reference.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QRegularExpression>
 #include "support/recording_reporter.h"
@@ -118,10 +119,12 @@ TEST_F(BlendingWindowTest, ColourAndBWWriteTheirFilesFromTheControls) {
     frmMain& w = *window;
     w.cmdBuildMap->click();
     ASSERT_TRUE(w.cmdBlend->isEnabled());
+    EXPECT_FALSE(w.chkWeighted->isChecked());
     w.cmdBlend->click();
     QStringList out = files("OD_*.tif");
     ASSERT_EQ(out.size(), 1) << w.statusText().toStdString();
     EXPECT_TRUE(QRegularExpression("^OD_\\d{6}_sRGB_g2\\.2\\.tif$").match(out[0]).hasMatch()) << out[0].toStdString();
+    EXPECT_TRUE(logLines().contains("Blending images..."));
     EXPECT_EQ(logLines().back(), "DONE");
     EXPECT_EQ(beeps, 2);
 
@@ -133,6 +136,7 @@ TEST_F(BlendingWindowTest, ColourAndBWWriteTheirFilesFromTheControls) {
     w.hscGamma->setValue(10);
     EXPECT_EQ(w.lblGamma->text(), "1");
     w.chkETTR->click();
+    w.chkWeighted->click();
     w.hscBracketNum->setValue(3);
     w.hscBracketEV->setValue(1);
     EXPECT_EQ(w.txtBracket->text(), "0 +1 +2");
@@ -140,6 +144,7 @@ TEST_F(BlendingWindowTest, ColourAndBWWriteTheirFilesFromTheControls) {
     EXPECT_EQ(s.pesoRojo, 80);
     EXPECT_EQ(s.pesoAzul, 20);
     EXPECT_TRUE(s.ettr);
+    EXPECT_TRUE(s.merge == BlendMerge::Weighted);
     EXPECT_EQ(s.rutaMapa, w.txtRutaMap->text());
     w.cmdBlendBW->click();
     const QStringList bw = files("OD_BW_*.tif");
@@ -148,6 +153,7 @@ TEST_F(BlendingWindowTest, ColourAndBWWriteTheirFilesFromTheControls) {
     for (const char* end : {"_sRGB_g1_0EV.tif", "_sRGB_g1_+1EV.tif", "_sRGB_g1_+2EV.tif"})
         EXPECT_EQ(bw.filter(end).size(), 1) << end;
     EXPECT_TRUE(logLines().contains("Calculating ETTR correction..."));
+    EXPECT_TRUE(logLines().contains("Blending images (weighted)..."));
     GflBitmap image;
     RecordingReporter r;
     ASSERT_FALSE(CargarGflBitmap(folder + bw.filter("_0EV")[0], image, r));

@@ -50,6 +50,7 @@ TEST_F(BatchOptionsTest, DefaultsAreTheWindowsAtStartUp) {
     EXPECT_FALSE(o.map.balanceCamara);
     EXPECT_EQ(o.map.txtWB, o.develop.txtWB);  // thresholds from the development's multipliers
     EXPECT_FALSE(o.blend.blancoNegro);
+    EXPECT_TRUE(o.blend.merge == BlendMerge::Select);
     EXPECT_EQ(o.blend.gamma, 22);
     EXPECT_EQ(o.blend.pesoRojo, 33);
     EXPECT_EQ(o.blend.pesoAzul, 33);
@@ -64,7 +65,8 @@ TEST_F(BatchOptionsTest, EveryOptionReachesItsSetting) {
         parse({"--wb", "2.5,1,1.25", "--saturation", "15000", "--quality", "vng", "--profile",
                "ProPhoto RGB", "--hl", "--dcraw-options", "-n   100  -b 1.2", "--method", "average",
                "--threshold", "99", "--anti-ghost", "50", "--progressive", "0", "--bw", "80", "20",
-               "--ettr", "--brackets", "7", "--step", "4", "--contact-sheet", "--no-develop", "--align"});
+               "--ettr", "--brackets", "7", "--step", "4", "--contact-sheet", "--no-develop",
+               "--align", "--merge", "Weighted"});
     ASSERT_TRUE(p.options) << p.error.toStdString();
     const BatchOptions& o = *p.options;
     EXPECT_EQ(o.develop.modoWB, kWBCoefs);
@@ -85,6 +87,7 @@ TEST_F(BatchOptionsTest, EveryOptionReachesItsSetting) {
     EXPECT_EQ(o.blend.pesoRojo, 80);
     EXPECT_EQ(o.blend.pesoAzul, 20);
     EXPECT_TRUE(o.blend.ettr);
+    EXPECT_TRUE(o.blend.merge == BlendMerge::Weighted);
     EXPECT_EQ(o.blend.numBracketing, 7);
     EXPECT_EQ(o.blend.evBracketing, 4);
     EXPECT_TRUE(o.contactSheet);
@@ -123,6 +126,7 @@ TEST_F(BatchOptionsTest, UsageErrorsNameTheBadOption) {
     EXPECT_TRUE(errorOf({"--quality", "best"}).contains("--quality"));
     EXPECT_TRUE(errorOf({"--profile", "Rec2020"}).contains("--profile"));
     EXPECT_TRUE(errorOf({"--method", "mode"}).contains("--method"));
+    EXPECT_TRUE(errorOf({"--merge", "average"}).contains("--merge"));
     EXPECT_TRUE(errorOf({"--map", dir.path() + "/none.png"}).contains("--map"));
     EXPECT_TRUE(errorOf({dir.path() + "/missing.CR2"}).contains("missing.CR2"));
     const ParsedOptions none = parseBatchOptions({});

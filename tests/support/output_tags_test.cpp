@@ -242,6 +242,8 @@ TEST(DescribeBlend, OneLineWithFramesStepGammaColourAndOffset) {
     EXPECT_EQ(describeBlend({1, 0, 1.8, false, 0}), "Blend of 1 frame, gamma 1.8, colour, +0 EV");
     EXPECT_EQ(describeBlend({4, 2.0, 2.2, false, -2}),
               "Blend of 4 frames 2 EV apart, gamma 2.2, colour, -2 EV");
+    EXPECT_EQ(describeBlend({3, 2.0, 1.0, true, 2, true}),
+              "Blend of 3 frames 2 EV apart, gamma 1, B&W, weighted, +2 EV");
 }
 
 TEST(DescribeBlend, UsesAPointWhateverTheLocale) {

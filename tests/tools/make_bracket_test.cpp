@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <memory>
@@ -190,6 +191,33 @@ TEST_F(MakeBracketTest, SameSeedSameBytesOtherSeedOtherBytes) {
         EXPECT_EQ(a, fileBytes(path("b/" + name))) << name.toStdString();
         EXPECT_NE(a, fileBytes(path("c/" + name))) << name.toStdString();
     }
+}
+
+TEST_F(MakeBracketTest, NoNoiseWritesTheTwinTheNoisyFrameScattersAround) {
+    const QStringList common = {"--count", "1", "--width", "200", "--height", "134"};
+    ASSERT_EQ(generate(common + QStringList{"--out", path("noisy")}).exitCode, 0);
+    ASSERT_EQ(generate(common + QStringList{"--no-noise", "--out", path("twin")}).exitCode, 0);
+    const Mosaic noisy = readMosaic(path("noisy/IMG_0001.dng"));
+    const Mosaic twin = readMosaic(path("twin/IMG_0001.dng"));
+    ASSERT_EQ(twin.samples.size(), noisy.samples.size());
+    // Over photosites well inside the range the noisy frame is the twin plus
+    // noise of some spread and of mean 0 (within 4 standard errors).
+    double sum = 0, squares = 0;
+    size_t used = 0;
+    for (size_t i = 0; i < twin.samples.size(); ++i) {
+        const int t = twin.samples[i];
+        if (t < kBlackLevel + 50 || t > kWhiteLevel - 500) continue;
+        const double d = noisy.samples[i] - t;
+        sum += d;
+        squares += d * d;
+        ++used;
+    }
+    ASSERT_GT(used, twin.samples.size() / 4);
+    const double variance = squares / used;
+    EXPECT_GT(variance, 4.0);
+    EXPECT_NEAR(sum / used, 0, 4 * std::sqrt(variance / used));
+    // Nothing in the twin falls below black: only noise can take it there.
+    EXPECT_GE(*std::min_element(twin.samples.begin(), twin.samples.end()), kBlackLevel);
 }
 
 TEST_F(MakeBracketTest, ShuffleRenamesFramesWithoutChangingThem) {

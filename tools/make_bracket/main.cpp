@@ -83,7 +83,8 @@ int run(const Options& o) {
         shot.iso = CameraModel::kIso;
         shot.focalLengthMm = CameraModel::kFocalLengthMm;
 
-        exposeFrame(moved ? reference : still, o.width, o.height, relative, o.seed, i, mosaic);
+        exposeFrame(moved ? reference : still, o.width, o.height, relative, o.seed, i, o.noise,
+                    mosaic);
         const std::filesystem::path path = o.out / fileName(o, order[i]);
         writeDng(path, o.width, o.height, mosaic, shot);
         std::printf("%s  %s  f/%g  ISO %d  %+g EV\n", path.c_str(),

@@ -103,6 +103,9 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
         } else if (name == "--shuffle") {
             if (!flag()) return std::nullopt;
             o.shuffle = true;
+        } else if (name == "--no-noise") {
+            if (!flag()) return std::nullopt;
+            o.noise = false;
         } else if (name == "--count") {
             if (!number(o.count)) return std::nullopt;
         } else if (name == "--width") {
@@ -173,6 +176,7 @@ std::string usageText() {
            "                the true moves go to shake.txt beside the frames\n"
            "  --texture     texture at several scales and in every direction, so that\n"
            "                frames can be aligned\n"
+           "  --no-noise    no shot or read noise: the exact twin of the same bracket\n"
            "  --help        this text\n"
            "\n"
            "Example: orrindale-make-bracket --count 5 --step 2 --out sample\n"

@@ -18,6 +18,7 @@ struct Options {
     std::filesystem::path out = ".";
     std::string prefix = "IMG_";
     bool shuffle = false;
+    bool noise = true;  // false: the noise-free twin of the same bracket
     bool help = false;
     // Handheld: every frame but the least exposed moves by up to shakeShift
     // photosites and shakeDegrees (see shake.h).

@@ -41,7 +41,7 @@ std::vector<float> referenceElectrons(const Scene& scene, int width, int height)
 }
 
 void exposeFrame(const std::vector<float>& reference, int width, int height,
-                 double relativeExposure, std::uint64_t seed, int exposureIndex,
+                 double relativeExposure, std::uint64_t seed, int exposureIndex, bool noise,
                  std::vector<std::uint16_t>& raw) {
     raw.resize(static_cast<std::size_t>(width) * height);
     constexpr double gain = CameraModel::kGain;
@@ -67,7 +67,8 @@ void exposeFrame(const std::vector<float>& reference, int width, int height,
             }
             // Shot variance in DN² is electrons / gain²; read noise adds to it.
             const double dn =
-                electrons < kPoissonBelow
+                !noise ? meanDn
+                : electrons < kPoissonBelow
                     ? rng.poisson(electrons) / gain + CameraModel::kReadNoiseDn * rng.normal()
                     : meanDn + std::sqrt(meanDn / gain + readVariance) * rng.normal();
             // Round to nearest (noise dithers it, so the mean stays unbiased);

@@ -1,0 +1,106 @@
+// The weighted merge: where several images are usable, each is averaged in with
+// the inverse of its noise variance, instead of taking the map's one choice.
+#pragma once
+
+#include "blend/blend_internal.h"
+#include "support/large_buffer.h"
+
+#include <array>
+#include <vector>
+
+// Noise of one channel of one image in developed units: variance = a * signal + b.
+struct ChannelNoise {
+    double a = 0;
+    double b = 0;
+};
+
+// What the weighted merge knows of each image (index 0 = image 1) and channel.
+struct WeightedModel {
+    // The developed value at which the channel saturates; samples at or above
+    // it are clipped.
+    std::vector<std::array<double, 3>> clipLevel;
+    std::vector<std::array<ChannelNoise, 3>> noise;
+    // False when the set gave too little to measure and the shot-noise model
+    // (variance proportional to the signal, the same for every image) stands in.
+    bool measured = false;
+};
+
+// A channel's saturation level from its histogram (`counts[v]`, v = 0..65535):
+// the start of the pile-up of samples at the top of the values, or 0 when the
+// histogram shows none.
+int pileUpLevel(const std::vector<uint32_t>& counts);
+
+// Noise of a neighbouring pair of images measured from their differences,
+// both taken to share it (one camera, one development): `ratio` is the
+// brighter image's exposure over the darker's. Nothing when the pair shows
+// too few well-exposed samples over too narrow a range.
+struct PairNoise {
+    bool measured = false;
+    std::array<ChannelNoise, 3> channel{};
+};
+// Samples outside `darkerSeen` / `brighterSeen` (when given) are left out:
+// after alignment they are not what that image saw.
+PairNoise measurePairNoise(const GflBitmap& darker, const GflBitmap& brighter, double ratio,
+                           const std::array<double, 3>& brighterClip,
+                           const CoveredRows* darkerSeen = nullptr,
+                           const CoveredRows* brighterSeen = nullptr);
+
+// Clip levels and noise of every image of a loaded, measured set.
+WeightedModel measureWeightedModel(const ImageSet& set);
+
+// The per-pixel weighted merge, row by row, from any threads. Each pixel starts
+// from the map's choice (the selection blend's linear value), which sets the
+// expected signal of every image; an image contributes when that signal is
+// below its clip level (tapering to nothing over the last few percent) and its
+// own sample agrees with the choice within the noise. `input` must outlive it;
+// what it needs of `model` is copied.
+class WeightedBlender {
+  public:
+    WeightedBlender(const BlendInput& input, const WeightedModel& model);
+    int32_t width() const { return in_.set.AnchoImagen; }
+    int32_t height() const { return in_.set.AltoImagen; }
+    size_t imageCount() const { return images_.size(); }
+    // Gamma-encoded R, G, B of rows [first, first + count) into `out`; adds each
+    // image's share of every pixel's weight to shares[0..n-1].
+    void blend(int first, int count, double* out, double* shares) const;
+
+    // One image's terms per channel, R, G, B and a lane that never counts.
+    struct Image {
+        alignas(16) float q[4];      // exposure factor to the output
+        alignas(16) float alpha[4];  // variance in output units: alpha * V + beta
+        alignas(16) float beta[4];
+        alignas(16) float invClip[4];       // 1 / clip level in output units
+        alignas(16) int32_t clipSample[4];  // first developed sample that is clipped
+    };
+
+  private:
+    const BlendInput& in_;
+    std::vector<Image> images_;
+    std::vector<int> lowest_;  // per image: the darkest image worth averaging with it
+    // reach_[top * n + j]: image j's share of its clip level per unit of the
+    // top image's share of its own, at most over the channels.
+    std::vector<float> reach_;
+    std::vector<float> gammaTable_;
+};
+
+// A weighted blend done ahead of the output stage, so that its shares can be
+// told first: planes for brackets, or else the one output's 16-bit samples
+// (6 bytes a pixel instead of the planes' 24), and each image's share of the
+// total weight.
+struct WeightedResult {
+    OutputPlanes planes;
+    LargeBuffer samples;         // row-major 16-bit R, G, B of the single output
+    std::vector<double> shares;  // per image, summing to the pixel count
+    // The rows of output file `factor` (brackets) or of the single output.
+    RgbRows rows(double factor) const;
+};
+WeightedResult blendWeighted(const WeightedBlender& blender, bool planes);
+
+// The status line of the noise model.
+QString describeNoiseModel(const WeightedModel& model);
+
+// The weighted blend's part of "Colour" and "B&W", after its first log line:
+// measures the model, blends, tells each image's share of the weight and the
+// noise model, then writes the files.
+void blendWeightedToFiles(const QString& rutaReferencia, const BlendSettings& settings,
+                          const BlendInput& input, const ImageSet& set, Reporter& reporter);
