@@ -198,9 +198,15 @@ int DetachedLauncher::stopAll() {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     for (const Started& p : started_)
         if (!p.partial.isEmpty()) QFile::remove(p.partial);
-    // Beside the RAW file the decoder was writing the TIFF itself.
-    for (const Started* p : killed)
-        if (p->partial.isEmpty() && !p->tiff.isEmpty()) QFile::remove(p->tiff);
+    // Beside the RAW file the decoder was writing the TIFF itself; one the
+    // same signal ended before us (a terminal's Ctrl-C reaches the whole
+    // process group) left its file cut short.
+    for (const Started& p : started_) {
+        if (!p.partial.isEmpty() || p.tiff.isEmpty()) continue;
+        const bool wasKilled =
+            std::any_of(killed.begin(), killed.end(), [&](const Started* k) { return k == &p; });
+        if (wasKilled || (QFile::exists(p.tiff) && !tiffFileIsComplete(p.tiff))) QFile::remove(p.tiff);
+    }
     return static_cast<int>(killed.size());
 }
 
