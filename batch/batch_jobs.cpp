@@ -8,17 +8,17 @@
 #include "develop/raw_set.h"
 #include "support/paths.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <mutex>
-#include <poll.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -70,15 +70,16 @@ bool spawnChild(const QString& program, const QStringList& args, const QString& 
     argv.push_back(nullptr);
     pid_t pid = -1;
     std::lock_guard<std::mutex> lock(childrenMutex);
-    const bool started = !stopSignal() && posix_spawn(&pid, argv[0], &actions, nullptr,
-                                                      argv.data(), environ) == 0;
+    const bool started =
+        !stopSignal() && posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
     ::close(err[1]);
     if (started) {
         const QByteArray line = QFile::encodeName(reference) + '\n';
-        [[maybe_unused]] const ssize_t n = ::write(in[1], line.constData(), static_cast<size_t>(line.size()));
+        [[maybe_unused]] const ssize_t n =
+            ::write(in[1], line.constData(), static_cast<size_t>(line.size()));
         runningPids.push_back(pid);
     }
     ::close(in[1]);
@@ -108,7 +109,9 @@ int setsThatFit(int jobs, qint64 setBytes, qint64 availableBytes) {
     return static_cast<int>(std::clamp<qint64>(availableBytes / setBytes, 1, std::max(1, jobs)));
 }
 
-int threadsPerSet(int cores, int running) { return std::max(1, cores / std::max(1, running)); }
+int threadsPerSet(int cores, int running) {
+    return std::max(1, cores / std::max(1, running));
+}
 
 qint64 estimatedSetBytes(const QString& reference) {
     const QString folder = CarpetaArchivo(QFileInfo(reference).absoluteFilePath());
@@ -127,12 +130,14 @@ qint64 estimatedSetBytes(const QString& reference) {
 int runBatchJobs(const BatchOptions& options, const QString& program, std::FILE* out,
                  std::FILE* err) {
     bool clash = false;
-    const QStringList sets = distinctSets(options.references, !options.outDir.isEmpty(), out, clash);
+    const QStringList sets =
+        distinctSets(options.references, !options.outDir.isEmpty(), out, clash);
     int jobs = std::min<int>(options.jobs, static_cast<int>(sets.size()));
     if (!sets.isEmpty()) {
         const int fit = setsThatFit(jobs, estimatedSetBytes(sets.first()), availableMemoryBytes());
         if (fit < jobs) {
-            std::fprintf(out, "Memory for %d sets at once: running %d instead of %d.\n", fit, fit, jobs);
+            std::fprintf(out, "Memory for %d sets at once: running %d instead of %d.\n", fit, fit,
+                         jobs);
             jobs = fit;
         }
     }

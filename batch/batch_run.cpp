@@ -15,6 +15,8 @@
 #include "support/numbers.h"
 #include "support/paths.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -24,8 +26,6 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <cmath>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -34,8 +34,8 @@ constexpr int kPollMs = 20;
 
 struct SetResult {
     bool ok = false;
-    QString failure;          // what failed, for the report
-    std::vector<double> ev;   // each frame's exposure in EV over the first
+    QString failure;         // what failed, for the report
+    std::vector<double> ev;  // each frame's exposure in EV over the first
 };
 
 bool runSet(const BatchOptions& o, const QString& reference, const OutputPlace& place,
@@ -66,10 +66,9 @@ bool runSet(const BatchOptions& o, const QString& reference, const OutputPlace& 
         // Frames are decoded as they come, while the others still develop.
         // Not with highlight recovery, which loads the set itself meanwhile.
         TiffPrefetch prefetch;
-        const DevelopmentStatus developed =
-            developToEnd(development, job, kPollMs, [&] {
-                if (!o.hlRecovery) prefetch.take(development.pool());
-            });
+        const DevelopmentStatus developed = developToEnd(development, job, kPollMs, [&] {
+            if (!o.hlRecovery) prefetch.take(development.pool());
+        });
         prefetch.finish(set);
         if (developed != DevelopmentStatus::Complete) return false;
         if (development.numRevelados() < 2) {
@@ -139,7 +138,8 @@ void appendReport(const QString& file, const QString& reference, const QString& 
                            {"ev", ev_},
                            {"seconds", roundHalfEven(seconds * 1000) / 1000}};
     const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
-    const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(QFile::encodeName(file).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         std::fprintf(stderr, "orrindale-batch: cannot append to %s\n", qPrintable(file));
         return;
@@ -164,7 +164,8 @@ bool processSet(const BatchOptions& o, const QString& reference, StdoutReporter&
         std::fflush(summary);
     };
     if (!QFileInfo(reference).isFile()) {
-        const QString failure = QStringLiteral("no such RAW file '") + reference + QLatin1Char('\'');
+        const QString failure =
+            QStringLiteral("no such RAW file '") + reference + QLatin1Char('\'');
         std::fprintf(stderr, "orrindale-batch: %s\n", qPrintable(failure));
         line(QStringLiteral("no files written"));
         appendReport(o.reportFile, reference, failure, {}, {}, 0);
@@ -176,8 +177,9 @@ bool processSet(const BatchOptions& o, const QString& reference, StdoutReporter&
     if (!place.folder.isEmpty()) {
         const QString other = recordOfAnotherSet(record, identity);
         if (!other.isEmpty()) {
-            const QString failure = place.folder + QStringLiteral(" holds the files of another set (") +
-                                    other + QStringLiteral(")");
+            const QString failure = place.folder +
+                                    QStringLiteral(" holds the files of another set (") + other +
+                                    QStringLiteral(")");
             std::fprintf(stderr, "orrindale-batch: %s\n", qPrintable(failure));
             line(QStringLiteral("no files written"));
             appendReport(o.reportFile, reference, failure, {}, {}, 0);
@@ -228,10 +230,10 @@ bool processSet(const BatchOptions& o, const QString& reference, StdoutReporter&
     line(names.isEmpty() ? QStringLiteral("no files written")
                          : QStringLiteral("wrote ") + names.join(QStringLiteral(", ")));
     if (!result.ok && result.failure.isEmpty())
-        result.failure = reporter.lastError().isEmpty() ? QStringLiteral("failed")
-                                                        : reporter.lastError();
-    appendReport(o.reportFile, reference, result.ok ? QStringLiteral("ok") : result.failure,
-                 names, result.ev, seconds);
+        result.failure =
+            reporter.lastError().isEmpty() ? QStringLiteral("failed") : reporter.lastError();
+    appendReport(o.reportFile, reference, result.ok ? QStringLiteral("ok") : result.failure, names,
+                 result.ev, seconds);
     return result.ok;
 }
 
@@ -259,8 +261,10 @@ QStringList distinctSets(const QStringList& references, bool outFolders, std::FI
         // Under --out a set's folder is named after its reference alone.
         const QString stem = QuitarExtension(NombreArchivo(r));
         if (outFolders && stems.contains(stem)) {
-            std::fprintf(stderr, "orrindale-batch: %s and %s of another folder would share one output folder\n",
-                         qPrintable(r), qPrintable(stems.value(stem)));
+            std::fprintf(
+                stderr,
+                "orrindale-batch: %s and %s of another folder would share one output folder\n",
+                qPrintable(r), qPrintable(stems.value(stem)));
             std::fprintf(summary, "%s: no files written\n", qPrintable(NombreArchivo(r)));
             clash = true;
             continue;
@@ -275,7 +279,8 @@ QStringList distinctSets(const QStringList& references, bool outFolders, std::FI
 int runBatch(const BatchOptions& options, StdoutReporter& reporter, DecoderLauncher& launcher,
              std::FILE* summary) {
     bool clash = false;
-    const QStringList sets = distinctSets(options.references, !options.outDir.isEmpty(), summary, clash);
+    const QStringList sets =
+        distinctSets(options.references, !options.outDir.isEmpty(), summary, clash);
     int status = clash ? 1 : 0;
     for (const QString& reference : sets) {
         if (stopSignal()) break;

@@ -1,8 +1,8 @@
 // Completion records: a small JSON file written last, read back by --skip-done.
 #include "batch/set_record.h"
 
-#include "orrindale_version.h"
 #include "develop/raw_set.h"
+#include "orrindale_version.h"
 #include "support/paths.h"
 
 #include <algorithm>
@@ -29,7 +29,8 @@ QJsonArray setIdentity(const QString& reference) {
     const QStringList raws = listRawFolder(folder, info.suffix());
     QJsonArray identity;
     for (qsizetype k = 0; k < std::min<qsizetype>(raws.size(), kMaxArchivosRAW); ++k)
-        identity.append(QJsonObject{{"name", raws[k]}, {"size", QFileInfo(folder + raws[k]).size()}});
+        identity.append(
+            QJsonObject{{"name", raws[k]}, {"size", QFileInfo(folder + raws[k]).size()}});
     return identity;
 }
 

@@ -21,10 +21,10 @@ QJsonArray setIdentity(const QString& reference);
 
 struct SetRecord {
     QString reference;
-    QJsonArray identity;          // setIdentity(reference)
+    QJsonArray identity;  // setIdentity(reference)
     QJsonObject settings;
-    QStringList files;            // full paths of the files the run wrote
-    std::vector<double> ev;       // each frame's exposure in EV over the least exposed
+    QStringList files;       // full paths of the files the run wrote
+    std::vector<double> ev;  // each frame's exposure in EV over the least exposed
     double seconds = 0;
 };
 

@@ -2,10 +2,10 @@
 // does the work no signal handler may do (locks, files, waiting).
 #include "batch/stop_signals.h"
 
+#include <unistd.h>
 #include <atomic>
 #include <csignal>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -36,4 +36,6 @@ void installStopSignals(std::function<void(int)> onStop) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-int stopSignal() { return stopped.load(); }
+int stopSignal() {
+    return stopped.load();
+}

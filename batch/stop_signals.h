@@ -12,4 +12,6 @@ void installStopSignals(std::function<void(int signal)> onStop);
 int stopSignal();
 
 // Exit status for a batch stopped by `signal`: 130 for SIGINT, 143 for SIGTERM.
-inline int stoppedStatus(int signal) { return 128 + signal; }
+inline int stoppedStatus(int signal) {
+    return 128 + signal;
+}

@@ -55,7 +55,8 @@ void BM_ManySets(benchmark::State& state) {
     if (!m.ok) return state.SkipWithError("the sets were not generated");
     const QString parallel = QStandardPaths::findExecutable("parallel");
     const auto mode = static_cast<Mode>(state.range(0));
-    if (mode == kParallel2 && parallel.isEmpty()) return state.SkipWithError("GNU parallel is not installed");
+    if (mode == kParallel2 && parallel.isEmpty())
+        return state.SkipWithError("GNU parallel is not installed");
     const QString out = m.dir.filePath("OUT");
     const QString batch = QStringLiteral(ORRINDALE_BATCH);
     double total = 0;
@@ -66,7 +67,8 @@ void BM_ManySets(benchmark::State& state) {
         if (mode == kParallel2)
             p.start(parallel, {"-j2", batch, "--out", out, "{}", "::::", m.list});
         else
-            p.start(batch, {"--jobs", mode == kJobs1 ? "1" : "2", "--out", out, "--sets-from", m.list});
+            p.start(batch,
+                    {"--jobs", mode == kJobs1 ? "1" : "2", "--out", out, "--sets-from", m.list});
         QElapsedTimer clock;
         clock.start();
         p.waitForFinished(-1);
@@ -75,11 +77,16 @@ void BM_ManySets(benchmark::State& state) {
         state.SetIterationTime(seconds);
         total += seconds;
     }
-    state.counters["sets_per_hour"] = kSets * 3600.0 * static_cast<double>(state.iterations()) / total;
-    state.SetLabel(mode == kJobs1   ? "--jobs 1"
-                   : mode == kJobs2 ? "--jobs 2"
-                                    : "parallel -j2");
+    state.counters["sets_per_hour"] =
+        kSets * 3600.0 * static_cast<double>(state.iterations()) / total;
+    state.SetLabel(mode == kJobs1 ? "--jobs 1" : mode == kJobs2 ? "--jobs 2" : "parallel -j2");
 }
-BENCHMARK(BM_ManySets)->Arg(kJobs1)->Arg(kJobs2)->Arg(kParallel2)->Unit(benchmark::kSecond)->UseManualTime()->Iterations(1);
+BENCHMARK(BM_ManySets)
+    ->Arg(kJobs1)
+    ->Arg(kJobs2)
+    ->Arg(kParallel2)
+    ->Unit(benchmark::kSecond)
+    ->UseManualTime()
+    ->Iterations(1);
 
 }  // namespace

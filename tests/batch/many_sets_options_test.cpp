@@ -19,12 +19,14 @@ TEST(ManySetsOptions, ListsJoinTheCommandLineAndBadValuesAreUsageErrors) {
     ASSERT_TRUE(l.open(QIODevice::WriteOnly));
     l.write("# header\n\n  \n/x/missing.dng\r\n  # indented comment\nrelative.dng\n");
     l.close();
-    const ParsedOptions p = parseBatchOptions({"--sets-from", list, raw, "--out", dir.path() + "/out",
-                                               "--jobs", "3", "--stable-names", "--wb", "camera"});
+    const ParsedOptions p =
+        parseBatchOptions({"--sets-from", list, raw, "--out", dir.path() + "/out", "--jobs", "3",
+                           "--stable-names", "--wb", "camera"});
     ASSERT_TRUE(p.options) << p.error.toStdString();
     // A missing file in a list is that set's failure later, not a usage error.
-    EXPECT_EQ(p.options->references,
-              (QStringList{raw, "/x/missing.dng", QDir::current().absoluteFilePath("relative.dng")}));
+    EXPECT_EQ(
+        p.options->references,
+        (QStringList{raw, "/x/missing.dng", QDir::current().absoluteFilePath("relative.dng")}));
     EXPECT_EQ(p.options->jobs, 3);
     EXPECT_TRUE(QDir(dir.path() + "/out").exists());
     // What a child running one set is given: no list, no jobs, no reference.

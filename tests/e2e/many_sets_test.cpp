@@ -5,11 +5,11 @@
 #include "support/recording_reporter.h"
 
 #include <gtest/gtest.h>
-#include <QDir>
 #include <QDateTime>
+#include <QDir>
 #include <QDirIterator>
-#include <QJsonArray>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -41,9 +41,9 @@ void makeBracket(const QString& folder, const QString& prefix = "IMG_", int widt
     QDir().mkpath(folder);
     QProcess gen;
     gen.start(ORRINDALE_MAKE_BRACKET,
-              {"--count", "3", "--width", QString::number(width), "--height", QString::number(height),
-               "--prefix", prefix, "--seed", QString::number(prefix.size() + prefix[0].unicode()),
-               "--out", folder});
+              {"--count", "3", "--width", QString::number(width), "--height",
+               QString::number(height), "--prefix", prefix, "--seed",
+               QString::number(prefix.size() + prefix[0].unicode()), "--out", folder});
     ASSERT_TRUE(gen.waitForFinished(120000));
     ASSERT_EQ(gen.exitCode(), 0);
 }
@@ -96,7 +96,8 @@ TEST_F(ManySetsTest, AListIntoAnOutputFolderAtOnceGivesEachSetsOwnPixels) {
     for (int k = 0; k < 3; ++k) {
         const QString copy = path("alone/") + QString::number(k) + "/";
         QDir().mkpath(copy);
-        for (const QString& n : QDir(folders[k]).entryList({"*.dng"})) QFile::copy(folders[k] + n, copy + n);
+        for (const QString& n : QDir(folders[k]).entryList({"*.dng"}))
+            QFile::copy(folders[k] + n, copy + n);
         ASSERT_EQ(batch({"--stable-names", copy + prefixes[k] + "0002.dng"}).exitCode, 0);
         alone << image(copy + prefixes[k] + "0002_OD_sRGB_g2.2.tif");
     }
@@ -106,9 +107,9 @@ TEST_F(ManySetsTest, AListIntoAnOutputFolderAtOnceGivesEachSetsOwnPixels) {
 
     const QString list = "# sets\n" + references[0] + "\n\n" + references[1] + "\n" +
                          path("s1/A_0001.dng") + "\n" + path("none/IMG_1.dng") + "\n";
-    const BatchResult r = batch({"--sets-from", "-", references[2], "--out", path("out"), "--jobs", "2",
-                         "--stable-names", "--report", path("report.jsonl")},
-                        list);
+    const BatchResult r = batch({"--sets-from", "-", references[2], "--out", path("out"), "--jobs",
+                                 "2", "--stable-names", "--report", path("report.jsonl")},
+                                list);
     for (const QString& f : folders)
         QFile(f).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();  // the missing file
@@ -141,13 +142,15 @@ TEST_F(ManySetsTest, AListIntoAnOutputFolderAtOnceGivesEachSetsOwnPixels) {
         EXPECT_LT(r.out.lastIndexOf("Developing 3 RAW files...", summary),
                   r.out.lastIndexOf("Saving image as " + stem + "_OD_sRGB_g2.2.tif", summary));
         EXPECT_TRUE(image(path("out/") + stem + "/" + stem + "_OD_sRGB_g2.2.tif").pixels ==
-                    alone[k].pixels) << stem.toStdString();
+                    alone[k].pixels)
+            << stem.toStdString();
     }
 }
 
 TEST_F(ManySetsTest, SkipDoneLeavesFinishedSetsAloneAndRedoesTheRest) {
     makeBracket(path("a/"));
-    const QStringList args{"--out", path("out"), "--skip-done", "--stable-names", path("a/IMG_0001.dng")};
+    const QStringList args{"--out", path("out"), "--skip-done", "--stable-names",
+                           path("a/IMG_0001.dng")};
     ASSERT_EQ(batch(args).exitCode, 0);
     const auto done = tree(path("out"));
     QThread::msleep(20);
@@ -168,7 +171,9 @@ TEST_F(ManySetsTest, SkipDoneLeavesFinishedSetsAloneAndRedoesTheRest) {
         const char* line;
     } cases[] = {
         {good.left(good.size() / 2), {}, "its record of an earlier run is damaged, redone"},
-        {QByteArray(good).replace("\"version\": \"", "\"version\": \"0.0"), {}, "its record is from version 0.0"},
+        {QByteArray(good).replace("\"version\": \"", "\"version\": \"0.0"),
+         {},
+         "its record is from version 0.0"},
         {good, {"--threshold", "80"}, "the settings differ from the earlier run's, redone"},
     };
     for (const auto& c : cases) {
@@ -178,7 +183,8 @@ TEST_F(ManySetsTest, SkipDoneLeavesFinishedSetsAloneAndRedoesTheRest) {
         w.close();
         const BatchResult r = batch(c.extra + args);
         EXPECT_EQ(r.exitCode, 0) << c.line;
-        EXPECT_TRUE(r.out.startsWith(QString("IMG_0001.dng: ") + c.line)) << r.out.left(200).toStdString();
+        EXPECT_TRUE(r.out.startsWith(QString("IMG_0001.dng: ") + c.line))
+            << r.out.left(200).toStdString();
         EXPECT_TRUE(r.out.contains("IMG_0001.dng: wrote ")) << c.line;
     }
 }
@@ -207,7 +213,9 @@ TEST_F(ManySetsTest, TermStopsTheDecodersLeavesNoPartialFileAndSkipDoneFinishes)
     ASSERT_TRUE(p.waitForStarted());
     // Stopped while the big set's decoders run.
     for (int k = 0; k < 3000; ++k) {
-        if (QFileInfo::exists(path("out/S_0001/S_0001.dng.orrindale.json")) && decoderRuns(dir.path())) break;
+        if (QFileInfo::exists(path("out/S_0001/S_0001.dng.orrindale.json")) &&
+            decoderRuns(dir.path()))
+            break;
         QThread::msleep(10);
     }
     ASSERT_TRUE(decoderRuns(dir.path()));
@@ -244,7 +252,8 @@ TEST_F(ManySetsTest, TheGnuParallelRecipe) {
     ASSERT_TRUE(p.waitForFinished(300000));
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     for (const QString s : {"A_", "B_", "C_"})
-        EXPECT_TRUE(QFileInfo::exists(path("OUT/") + s + "0001/" + s + "0001.dng.orrindale.json")) << s.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(path("OUT/") + s + "0001/" + s + "0001.dng.orrindale.json"))
+            << s.toStdString();
 }
 
 }  // namespace
