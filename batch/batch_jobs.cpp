@@ -55,8 +55,14 @@ bool spawnChild(const QString& program, const QStringList& args, const QString& 
                 Child& child) {
     int out[2], err[2], in[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return false;
-    if (::pipe2(err, O_CLOEXEC) != 0) return false;
-    if (::pipe2(in, O_CLOEXEC) != 0) return false;
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        for (int fd : out) ::close(fd);
+        return false;
+    }
+    if (::pipe2(in, O_CLOEXEC) != 0) {
+        for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
+        return false;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
