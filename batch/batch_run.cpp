@@ -232,6 +232,8 @@ bool processSet(const BatchOptions& o, const QString& reference, StdoutReporter&
     if (!result.ok && result.failure.isEmpty())
         result.failure =
             reporter.lastError().isEmpty() ? QStringLiteral("failed") : reporter.lastError();
+    // A box's CR LF line ends are the window's; the report keeps plain ones.
+    result.failure.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     appendReport(o.reportFile, reference, result.ok ? QStringLiteral("ok") : result.failure, names,
                  result.ev, seconds);
     return result.ok;
