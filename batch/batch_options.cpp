@@ -5,7 +5,10 @@
 #include "support/numbers.h"
 #include "support/paths.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <cmath>
 
 namespace {
@@ -15,6 +18,7 @@ class Parser {
     explicit Parser(const QStringList& args) : args_(args) {}
 
     bool atEnd() const { return i_ >= args_.size(); }
+    qsizetype position() const { return i_; }
     QString next() { return args_[i_++]; }
     // The value after an option; empty optional (with the error set) when missing.
     std::optional<QString> value(const QString& option) {
@@ -91,6 +95,40 @@ bool parseWhiteBalance(Parser& p, const QString& text, BatchOptions& o) {
     return true;
 }
 
+// One reference per line; blank lines and "#" comments skipped. "-" is
+// standard input.
+void readSetList(Parser& p, const QString& file, QStringList& references) {
+    QFile in;
+    const bool opened = file == QStringLiteral("-") ? in.open(stdin, QIODevice::ReadOnly)
+                                                    : (in.setFileName(file), in.open(QIODevice::ReadOnly));
+    if (!opened) {
+        p.fail(QStringLiteral("--sets-from: cannot read '") + file + QStringLiteral("'"));
+        return;
+    }
+    while (!in.atEnd()) {
+        QString line = QString::fromLocal8Bit(in.readLine());
+        while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r'))) line.chop(1);
+        if (line.trimmed().isEmpty() || line.trimmed().startsWith(QLatin1Char('#'))) continue;
+        references << QFileInfo(line).absoluteFilePath();
+    }
+}
+
+// The folder, made when missing; a usage error unless a file can be made in it.
+QString checkedOutFolder(Parser& p, const QString& folder) {
+    const QString path = QFileInfo(folder).absoluteFilePath();
+    QTemporaryFile probe(path + QStringLiteral("/.orrindale-XXXXXX"));
+    if (!QDir().mkpath(path) || !probe.open())
+        p.fail(QStringLiteral("--out: cannot write to '") + folder + QStringLiteral("'"));
+    return path;
+}
+
+QString checkedReportFile(Parser& p, const QString& file) {
+    const QString path = QFileInfo(file).absoluteFilePath();
+    QFile f(path);
+    if (!f.open(QIODevice::Append)) p.fail(QStringLiteral("--report: cannot write to '") + file + QStringLiteral("'"));
+    return path;
+}
+
 }  // namespace
 
 ParsedOptions parseBatchOptions(const QStringList& arguments) {
@@ -103,8 +141,11 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
     std::optional<int> gamma;
 
     Parser p(arguments);
+    QStringList listed;  // references read from --sets-from
     while (!p.atEnd() && p.error().isEmpty()) {
+        const qsizetype start = p.position();
         const QString arg = p.next();
+        bool forSet = true;  // passed on to a child running one set
         if (arg == QStringLiteral("--help") || arg == QStringLiteral("-h")) {
             o.help = true;
         } else if (arg == QStringLiteral("--version")) {
@@ -202,13 +243,34 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
             o.noBlend = true;
         } else if (arg == QStringLiteral("--contact-sheet")) {
             o.contactSheet = true;
+        } else if (arg == QStringLiteral("--sets-from")) {
+            forSet = false;
+            if (const auto v = p.value(arg)) readSetList(p, *v, listed);
+        } else if (arg == QStringLiteral("--out")) {
+            if (const auto v = p.value(arg)) o.outDir = checkedOutFolder(p, *v);
+        } else if (arg == QStringLiteral("--stable-names")) {
+            o.stableNames = true;
+        } else if (arg == QStringLiteral("--skip-done")) {
+            o.skipDone = true;
+        } else if (arg == QStringLiteral("--jobs")) {
+            forSet = false;
+            if (const auto v = p.integer(arg, 1, 256)) o.jobs = *v;
+        } else if (arg == QStringLiteral("--threads")) {
+            forSet = false;
+            if (const auto v = p.integer(arg, 0, 1024)) o.threads = *v;
+        } else if (arg == QStringLiteral("--report")) {
+            if (const auto v = p.value(arg)) o.reportFile = checkedReportFile(p, *v);
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             p.fail(QStringLiteral("unknown option ") + arg);
         } else {
+            forSet = false;
             o.references << QFileInfo(arg).absoluteFilePath();
             if (!ExisteArchivo(arg)) p.fail(QStringLiteral("no such RAW file '") + arg + QStringLiteral("'"));
         }
+        if (forSet) o.setArguments << arguments.mid(start, p.position() - start);
     }
+    // A list's missing file is that set's failure, told when its turn comes.
+    o.references << listed;
     if (p.error().isEmpty() && !o.help && !o.version && o.references.isEmpty())
         p.fail(QStringLiteral("no RAW file given"));
     if (!p.error().isEmpty()) return {std::nullopt, p.error()};
@@ -228,7 +290,8 @@ QString batchUsage() {
         "\n"
         "Develops, measures, maps and blends the bracket of each REFERENCE RAW file:\n"
         "every file of its folder with the same extension (at most ten). Files are\n"
-        "written beside the RAW files, named as the window names them.\n"
+        "written beside the RAW files, named as the window names them, unless\n"
+        "--out and --stable-names say otherwise.\n"
         "\n"
         "Development:\n"
         "  --wb camera|preset:NAME|R,G,B  white balance (default preset:Daylight)\n"
@@ -259,8 +322,18 @@ QString batchUsage() {
         "  --step 1..4             EV between them (default 2)\n"
         "  --no-blend              stop after the map\n"
         "  --contact-sheet         also write the B&W contact sheet\n"
+        "Many sets:\n"
+        "  --sets-from FILE        also the references listed in FILE, one a line\n"
+        "                          (\"-\": standard input; \"#\" lines skipped)\n"
+        "  --out DIR               each set's files in DIR/<reference without extension>/\n"
+        "  --stable-names          names led by the reference, without the time of day\n"
+        "  --skip-done             skip sets an earlier run with the same settings\n"
+        "                          finished (its record <reference>.orrindale.json)\n"
+        "  --jobs N                N sets at once (default 1), sharing the cores\n"
+        "  --threads N             threads this run may use (default 0: all cores)\n"
+        "  --report FILE           append one JSON line per set to FILE\n"
         "  --help, --version\n"
         "\n"
         "Exit status: 0 when every step of every set succeeded, 1 when a step failed,\n"
-        "2 for a usage error.\n");
+        "2 for a usage error, 130 / 143 when stopped by SIGINT / SIGTERM.\n");
 }

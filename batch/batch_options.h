@@ -23,7 +23,18 @@ struct BatchOptions {
     BlendSettings blend;       // select, gamma of the profile, 33/33, no ETTR, one file
     bool noBlend = false;
     bool contactSheet = false;
-    QStringList references;
+    QStringList references;   // absolute; those of --sets-from after those given
+    // Running many sets (all off by default: files beside the RAW files,
+    // named with the time of day, one set after another).
+    QString outDir;           // --out: each set's files in outDir/<reference stem>/
+    bool stableNames = false; // names led by the reference's stem, no time of day
+    bool skipDone = false;    // skip sets whose completion record matches
+    int jobs = 1;             // sets at once, as child processes
+    int threads = 0;          // thread budget of this process; 0 = all cores
+    QString reportFile;       // one JSON line appended per set
+    // The arguments a child running one set of this batch takes: every
+    // option but --jobs, --threads and --sets-from, and no reference.
+    QStringList setArguments;
     bool help = false;
     bool version = false;
 };

@@ -1,14 +1,21 @@
 // orrindale-batch: the whole chain from RAW files to blended TIFFs without a
 // window, for many brackets and for scripts.
 #include "batch/batch_options.h"
+#include "batch/batch_jobs.h"
 #include "batch/batch_run.h"
 #include "batch/stdout_reporter.h"
+#include "batch/stop_signals.h"
 #include "develop/dcraw_process.h"
 #include "orrindale_version.h"
+#include "support/parallel.h"
 #include "support/tiff_io.h"
 
 #include <QGuiApplication>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -42,7 +49,31 @@ int main(int argc, char** argv) {
         std::printf("orrindale-batch %s\n", ORRINDALE_VERSION);
         return 0;
     }
-    StdoutReporter reporter(stdout, stderr);
-    DetachedLauncher launcher;
-    return runBatch(*parsed.options, reporter, launcher, stdout);
+    const BatchOptions& options = *parsed.options;
+    if (options.threads > 0) setParallelThreads(options.threads);
+    int status = 0;
+    if (options.jobs > 1) {
+        status = runBatchJobs(options, QCoreApplication::applicationFilePath(), stdout, stderr);
+    } else {
+        StdoutReporter reporter(stdout, stderr);
+        DetachedLauncher launcher;
+        launcher.setThreads(options.threads);
+        std::atomic<bool> decodersStopped{false};
+        installStopSignals([&](int signal) {
+            reporter.silence();
+            launcher.stopAll();
+            decodersStopped = true;
+            // The batch stops before its next stage; one that never comes
+            // back ends here.
+            std::this_thread::sleep_for(std::chrono::seconds(60));
+            removeDecoderMessageFolder();
+            std::_Exit(stoppedStatus(signal));
+        });
+        status = runBatch(options, reporter, launcher, stdout);
+        // Nothing of the launcher may go while its decoders are being ended.
+        while (stopSignal() && !decodersStopped)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (stopSignal()) std::fprintf(stderr, "orrindale-batch: stopped\n");
+    return status;
 }

@@ -2,6 +2,7 @@
 #include "batch/stdout_reporter.h"
 
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -24,6 +25,7 @@ void StdoutReporter::clearProgress() {
 }
 
 void StdoutReporter::EscribirEstado(const QString& text, bool append) {
+    if (silenced_) return;
     clearProgress();
     // A restarted log begins a new block.
     if (!append && anything_) std::fputc('\n', out_);
@@ -34,15 +36,23 @@ void StdoutReporter::EscribirEstado(const QString& text, bool append) {
 }
 
 void StdoutReporter::showMessage(const QString& title, const QString& text) {
+    if (silenced_) return;
     clearProgress();
-    if (title == QStringLiteral("ERROR")) errorShown_ = true;
+    if (title == QStringLiteral("ERROR")) {
+        errorShown_ = true;
+        lastError_ = text;
+    }
     std::fputs((lines(title) + ": " + lines(text) + "\n").constData(), err_);
     std::fflush(err_);
 }
 
 void StdoutReporter::showProgress(const QString& text) {
-    if (!progress_) return;
+    if (!progress_ || silenced_) return;
     std::fputs(("\r\033[K" + lines(text)).constData(), err_);
     std::fflush(err_);
     progressShown_ = true;
 }
+
+void StdoutReporter::fileWritten(const QString& path) { written_ << path; }
+
+QStringList StdoutReporter::takeWritten() { return std::exchange(written_, {}); }

@@ -80,4 +80,7 @@ MixWeights mixWeights(int pesoRojo, int pesoAzul);
 // "OD[_BW]_hhmmss_<profile>_g<gamma>" and the bracket suffix of file o of
 // `count` ("" for a single file, "_0EV", "_+2EV", ...), without ".tif".
 QString outputBaseName(bool blancoNegro, const QString& hhmmss, const QString& perfil, float g);
+// The same named as the set's place says: "IMG_0003_OD[_BW]_<profile>_g<gamma>"
+// with a stem, the time of day taken now without.
+QString outputBaseName(bool blancoNegro, const OutputPlace& place, const QString& perfil, float g);
 QString bracketSuffix(int o, int count, int step);

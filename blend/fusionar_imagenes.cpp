@@ -131,11 +131,15 @@ int FusionarImagenes(const QString& rutaReferencia, const BlendSettings& setting
                   reporter);
 
         if (progressive > 0) {
-            const QString pbPath = progressiveMapPath(settings.rutaMapa);
+            // With a folder of the set's own, it goes there, whatever map it
+            // comes from: a map shared by many sets is never written beside.
+            QString pbPath = progressiveMapPath(settings.rutaMapa);
+            if (!set.place.folder.isEmpty()) pbPath = set.place.folder + NombreArchivo(pbPath);
             reporter.EscribirEstado(QStringLiteral("Saving PNG progressive map as ") +
                                         NombreArchivo(pbPath) + QStringLiteral("..."),
                                     true);
             writePng(classes.progressiveMap, pbPath, kPngQualityFast);
+            reporter.fileWritten(pbPath);
         }
         classes.progressiveMap = QImage();
 

@@ -33,13 +33,28 @@ MixWeights mixWeights(int pesoRojo, int pesoAzul) {
     return w;
 }
 
-QString outputBaseName(bool blancoNegro, const QString& hhmmss, const QString& perfil, float g) {
+namespace {
+
+QString outputKind(bool blancoNegro) {
+    return QStringLiteral("OD") + (blancoNegro ? QStringLiteral("_BW") : QString());
+}
+
+// What follows the time: "_<profile>_g<gamma>".
+QString outputRest(const QString& perfil, float g) {
     // A typed profile name must not lead the file into another folder.
     QString profile = ReemplazarTodo(perfil, QStringLiteral(" "), QString());
     profile.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return QStringLiteral("OD") + (blancoNegro ? QStringLiteral("_BW") : QString()) +
-           QStringLiteral("_") + hhmmss + QStringLiteral("_") + profile + QStringLiteral("_g") +
-           gammaForFileName(g);
+    return QStringLiteral("_") + profile + QStringLiteral("_g") + gammaForFileName(g);
+}
+
+}  // namespace
+
+QString outputBaseName(bool blancoNegro, const QString& hhmmss, const QString& perfil, float g) {
+    return outputKind(blancoNegro) + QStringLiteral("_") + hhmmss + outputRest(perfil, g);
+}
+
+QString outputBaseName(bool blancoNegro, const OutputPlace& place, const QString& perfil, float g) {
+    return outputFileName(place, outputKind(blancoNegro), outputRest(perfil, g));
 }
 
 QString bracketSuffix(int o, int count, int step) {
@@ -150,9 +165,8 @@ void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settin
                                 (count > 1 ? QStringLiteral("s") : QString()) +
                                 QStringLiteral("..."),
                             true);
-    const QString base =
-        outputBaseName(settings.blancoNegro, timeStampHHMMSS(), settings.perfil, g);
-    const QString folder = CarpetaArchivo(rutaReferencia);
+    const QString base = outputBaseName(settings.blancoNegro, set.place, settings.perfil, g);
+    const QString folder = outputFolder(set.place, rutaReferencia);
     // What other programs need to show the files right: the developed
     // frames' colour space with this gamma, and the shot's data.
     const ShotData shot = readShotData(set.TIFFMenosExpuesto);
@@ -183,9 +197,10 @@ void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settin
         if (o == 1 && reporter.showsResults()) copy.emplace(rows.width, rows.height);
         SharedProgress progress(rows.height, [&reporter](int p) { reporter.stageProgress(p); });
         if (!GuardarGflBitmap(watchedRows(rows, copy ? &*copy : nullptr, progress), folder + name,
-                              reporter, outputTags(shot, profile, describeBlend(summary))) &&
-            copy)
-            reporter.showResult(ResultKind::Output, folder + name, copy->picture());
+                              reporter, outputTags(shot, profile, describeBlend(summary)))) {
+            reporter.fileWritten(folder + name);
+            if (copy) reporter.showResult(ResultKind::Output, folder + name, copy->picture());
+        }
         progress.finish();
     }
     reporter.EscribirEstado(QStringLiteral("DONE"), true);

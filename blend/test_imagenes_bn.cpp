@@ -138,11 +138,13 @@ int TestImagenesBN(const QString& rutaReferencia, const QString& rutaMapa, Image
                 reporter.processEvents();
             }
 
-        const QString name = QStringLiteral("BWTest_") + timeStampHHMMSS() + QStringLiteral(".gif");
+        const QString name =
+            outputFileName(set.place, QStringLiteral("BWTest"), QStringLiteral(".gif"));
         reporter.EscribirEstado(
             QStringLiteral("\r\nSaving B&W samples as ") + name + QStringLiteral("..."), true);
-        const QString path = CarpetaArchivo(rutaReferencia) + name;
+        const QString path = outputFolder(set.place, rutaReferencia) + name;
         writeGif(hoja, path);
+        reporter.fileWritten(path);
         if (reporter.showsResults())
             reporter.showResult(ResultKind::Sheet, path, reducedPicture(hoja));
         reporter.EscribirEstado(QStringLiteral("DONE"), true);

@@ -13,8 +13,14 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <signal.h>
+#include <cstdio>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -50,8 +56,12 @@ QString messagesFolder() {
 // saves a sixth of the time. dcraw_emu's OpenMP threads spin while they wait,
 // stealing the core of a decoder beside it; passive waiting saves another
 // sixth when several run at once. What the user set is left alone.
-QProcessEnvironment decoderEnvironment() {
+QProcessEnvironment decoderEnvironment(int threads) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Decoders beside other sets of the same batch keep to their share of
+    // the cores; LibRaw's pixels do not depend on its thread count.
+    if (threads > 0 && !env.contains(QStringLiteral("OMP_NUM_THREADS")))
+        env.insert(QStringLiteral("OMP_NUM_THREADS"), QString::number(threads));
     const QString tunables = env.value(QStringLiteral("GLIBC_TUNABLES"));
     if (!tunables.contains(QStringLiteral("glibc.malloc.hugetlb")))
         env.insert(QStringLiteral("GLIBC_TUNABLES"),
@@ -116,35 +126,93 @@ bool DetachedLauncher::identifies(const Decoder& decoder, const QString& rawPath
     return runIdentification(identify, {rawPath}, &output) && output.contains(" is a ");
 }
 
+DcrawRun DecoderLauncher::launch(const DecoderStart& start) {
+    return start.keepStdout ? startKeepingOutput(start.program, start.arguments)
+                            : this->start(start.program, start.arguments);
+}
+
 DcrawRun DetachedLauncher::start(const QString& program, const QStringList& arguments) {
-    return launch(program, arguments, false);
+    return launch(DecoderStart{program, arguments, false, {}, {}, {}});
 }
 
 DcrawRun DetachedLauncher::startKeepingOutput(const QString& program,
                                               const QStringList& arguments) {
-    return launch(program, arguments, true);
+    return launch(DecoderStart{program, arguments, true, {}, {}, {}});
 }
 
-DcrawRun DetachedLauncher::launch(const QString& program, const QStringList& arguments,
-                                  bool keepStdout) {
+DcrawRun DetachedLauncher::launch(const DecoderStart& start) {
     static std::atomic<int> counter{0};
     DcrawRun run;
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Stopping: a start refused has ended at once, as a failed one.
+    if (stopped_) return run;
     const QString stem = messagesFolder() + QStringLiteral("/run-%1").arg(counter.fetch_add(1) + 1);
     run.messagesPath = stem + QStringLiteral(".log");
-    if (keepStdout) run.progressPath = stem + QStringLiteral(".out");
+    if (start.keepStdout) run.progressPath = stem + QStringLiteral(".out");
     QProcess process;
-    process.setProgram(program);
-    process.setArguments(arguments);
-    process.setProcessEnvironment(decoderEnvironment());
+    process.setProgram(start.program);
+    process.setArguments(start.arguments);
+    process.setProcessEnvironment(decoderEnvironment(threads_));
     process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(keepStdout ? run.progressPath : QProcess::nullDevice());
+    process.setStandardOutputFile(!start.stdoutFile.isEmpty() ? start.stdoutFile
+                                  : start.keepStdout          ? run.progressPath
+                                                              : QProcess::nullDevice());
     process.setStandardErrorFile(run.messagesPath);
     qint64 pid = 0;
     if (process.startDetached(&pid) && pid > 0) {
         run.pid = pid;
         run.startTicks = liveStartTicks(pid);
+        forgetEnded();
+        started_.push_back(Started{pid, run.startTicks, start.tiff, start.partial});
     }
     return run;
+}
+
+void DetachedLauncher::forgetEnded() {
+    // A window that develops all day must not keep every run it ever started.
+    constexpr size_t kKept = 256;
+    if (started_.size() < kKept) return;
+    std::erase_if(started_, [](const Started& p) {
+        const qint64 ticks = liveStartTicks(p.pid);
+        const bool gone = ticks < 0 || (p.startTicks >= 0 && ticks != p.startTicks);
+        return gone && (p.partial.isEmpty() || !QFile::exists(p.partial));
+    });
+}
+
+int DetachedLauncher::stopAll() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    auto alive = [](const Started& p) {
+        const qint64 ticks = liveStartTicks(p.pid);
+        return ticks >= 0 && (p.startTicks < 0 || ticks == p.startTicks);
+    };
+    std::vector<const Started*> killed;
+    for (const Started& p : started_)
+        if (alive(p) && ::kill(static_cast<pid_t>(p.pid), SIGKILL) == 0) killed.push_back(&p);
+    // SIGKILL cannot be caught, and the process is gone within moments; its
+    // files are removed only then, so nothing writes to them afterwards.
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 5000 &&
+           std::any_of(killed.begin(), killed.end(), [&](const Started* p) { return alive(*p); }))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (const Started& p : started_)
+        if (!p.partial.isEmpty()) QFile::remove(p.partial);
+    // Beside the RAW file the decoder was writing the TIFF itself; one the
+    // same signal ended before us (a terminal's Ctrl-C reaches the whole
+    // process group) left its file cut short.
+    for (const Started& p : started_) {
+        if (!p.partial.isEmpty() || p.tiff.isEmpty()) continue;
+        const bool wasKilled =
+            std::any_of(killed.begin(), killed.end(), [&](const Started* k) { return k == &p; });
+        if (wasKilled || (QFile::exists(p.tiff) && !tiffFileIsComplete(p.tiff))) QFile::remove(p.tiff);
+    }
+    return static_cast<int>(killed.size());
+}
+
+void removeDecoderMessageFolder() {
+    const QString folder = messagesFolder();
+    if (folder != QDir::tempPath()) QDir(folder).removeRecursively();
 }
 
 bool DetachedLauncher::ended(const DcrawRun& run) const {
@@ -156,10 +224,30 @@ bool DetachedLauncher::ended(const DcrawRun& run) const {
 
 DcrawRun startRun(DecoderLauncher& launcher, const Decoder& decoder, const QStringList& arguments,
                   const QString& tiff, const QString& rawPath) {
-    DcrawRun run = decoder.progressOnStdout()
-                       ? launcher.startKeepingOutput(decoder.program, arguments)
-                       : launcher.start(decoder.program, arguments);
+    DcrawRun run = launcher.launch(
+        DecoderStart{decoder.program, arguments, decoder.progressOnStdout(), {}, tiff, {}});
     run.tiff = tiff;
+    run.rawName = NombreArchivo(rawPath);
+    run.decoderName = decoder.name();
+    return run;
+}
+
+DcrawRun startRunInto(DecoderLauncher& launcher, const Decoder& decoder,
+                      const QStringList& options, const QString& rawPath, const QString& tiff) {
+    if (tiff == tiffDeRaw(rawPath))
+        return startRun(launcher, decoder, decoder.arguments(options, {rawPath}), tiff, rawPath);
+    static std::atomic<int> counter{0};
+    // Hidden (no listing or load takes it) and of this process and run alone.
+    const QString partial = CarpetaArchivo(tiff) + QLatin1Char('.') + NombreArchivo(tiff) +
+                            QStringLiteral(".%1-%2.part")
+                                .arg(QCoreApplication::applicationPid())
+                                .arg(counter.fetch_add(1) + 1);
+    DcrawRun run = launcher.launch(DecoderStart{
+        decoder.program, decoder.argumentsInto(options, rawPath, partial),
+        decoder.progressOnStdout(), decoder.writesToStandardOutput() ? partial : QString(), tiff,
+        partial});
+    run.tiff = tiff;
+    run.partial = partial;
     run.rawName = NombreArchivo(rawPath);
     run.decoderName = decoder.name();
     return run;
@@ -179,6 +267,17 @@ void reportFailedRun(const DcrawRun& run, Reporter& reporter, bool endsOperation
 
 RunState checkRun(const DcrawRun& run, const DecoderLauncher& launcher) {
     const bool endedBefore = launcher.ended(run);
+    if (!run.partial.isEmpty() && QFile::exists(run.partial)) {
+        // Its file is only whole once the decoder has ended.
+        if (!endedBefore) return RunState::Pending;
+        // rename(2) replaces a file of the same name in one step.
+        if (tiffFileIsComplete(run.partial) &&
+            std::rename(QFile::encodeName(run.partial).constData(),
+                        QFile::encodeName(run.tiff).constData()) == 0)
+            return RunState::Complete;
+        QFile::remove(run.partial);
+        return RunState::Failed;
+    }
     if (ExisteArchivo(run.tiff) && tiffFileIsComplete(run.tiff)) return RunState::Complete;
     // Ended before the file was found incomplete: nothing more will come.
     return endedBefore ? RunState::Failed : RunState::Pending;

@@ -9,6 +9,8 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <mutex>
+#include <vector>
 
 class Reporter;
 
@@ -18,13 +20,32 @@ struct DcrawRun {
     QString messagesPath;     // the decoder's errors and messages (its standard error)
     QString progressPath;     // its standard output, when it prints progress there
     QString tiff;             // the file the run waits for
+    // Where the decoder writes until the whole file is renamed to `tiff`;
+    // empty when it writes `tiff` itself (beside the RAW file).
+    QString partial;
     QString rawName;          // the RAW file named in a failure report
     QString decoderName = QStringLiteral("DCRAW");  // the decoder a failure report names
+};
+
+// Everything about one decoder start.
+struct DecoderStart {
+    QString program;
+    QStringList arguments;
+    bool keepStdout = false;  // keep standard output (dcraw_emu's progress)
+    QString stdoutFile;       // or send it into this file (dcraw -c)
+    // What the run writes: its partial file, or the TIFF it writes itself.
+    // A stopped run's file is removed (see DetachedLauncher::stopAll).
+    QString tiff;
+    QString partial;
 };
 
 class DecoderLauncher {
 public:
     virtual ~DecoderLauncher() = default;
+    // Starts a decoder as `start` says. The default serves launchers that
+    // only know the two calls below (stand-ins in tests): the output file
+    // is not theirs to write.
+    virtual DcrawRun launch(const DecoderStart& start);
     // Starts `program` with `arguments` (no shell). Returns the run; pid 0
     // when the start failed.
     virtual DcrawRun start(const QString& program, const QStringList& arguments) = 0;
@@ -50,12 +71,25 @@ private:
 };
 
 // The real launcher: QProcess::startDetached with messages to a file in a
-// private temporary folder.
+// private temporary folder. It remembers the processes it started, so that a
+// program that is stopped can end them; leaving the window never does.
 class DetachedLauncher : public DecoderLauncher {
 public:
+    DcrawRun launch(const DecoderStart& start) override;
     DcrawRun start(const QString& program, const QStringList& arguments) override;
     DcrawRun startKeepingOutput(const QString& program, const QStringList& arguments) override;
     bool ended(const DcrawRun& run) const override;
+
+    // Threads each decoder may use (dcraw_emu's OpenMP threads), unless the
+    // user's environment says otherwise; 0 (the default): as many as it likes.
+    void setThreads(int threads) { threads_ = threads; }
+
+    // For a program that is being stopped; safe from any thread. Kills every
+    // decoder this launcher started that still runs, waits until they are
+    // gone, removes the partial files of all its runs and the TIFFs the
+    // killed ones were writing, and refuses to start any more. Returns how
+    // many it killed.
+    int stopAll();
 
 protected:
     // dcraw: "dcraw -i" succeeds. LibRaw: raw-identify, beside dcraw_emu,
@@ -64,8 +98,22 @@ protected:
     bool identifies(const Decoder& decoder, const QString& rawPath) override;
 
 private:
-    DcrawRun launch(const QString& program, const QStringList& arguments, bool keepStdout);
+    void forgetEnded();  // with mutex_ held
+
+    struct Started {
+        qint64 pid = 0;
+        qint64 startTicks = -1;
+        QString tiff, partial;
+    };
+    std::mutex mutex_;  // held while a process starts, so none escapes stopAll
+    std::vector<Started> started_;
+    bool stopped_ = false;
+    int threads_ = 0;
 };
+
+// Removes the folder of the decoders' message files; for a program that ends
+// without running its destructors.
+void removeDecoderMessageFolder();
 
 // Starts `decoder` with `arguments` and names the run's awaited TIFF and the
 // RAW file its failure report names. A start that fails gives pid 0, which
@@ -73,10 +121,18 @@ private:
 DcrawRun startRun(DecoderLauncher& launcher, const Decoder& decoder, const QStringList& arguments,
                   const QString& tiff, const QString& rawPath);
 
+// Starts `decoder` on one RAW file with `options` so that its TIFF ends up as
+// `tiff`: beside the RAW file the decoder writes it itself; elsewhere it
+// writes a hidden partial file beside `tiff`, which checkRun renames.
+DcrawRun startRunInto(DecoderLauncher& launcher, const Decoder& decoder,
+                      const QStringList& options, const QString& rawPath, const QString& tiff);
+
 enum class RunState { Pending, Complete, Failed };
 
 // Complete when the awaited TIFF is whole; failed when the process has ended
-// without leaving a whole TIFF; pending otherwise.
+// without leaving a whole TIFF; pending otherwise. A run with a partial file
+// is complete once its process has ended and the file, whole, has been
+// renamed to the TIFF; a partial file that is not whole is removed.
 RunState checkRun(const DcrawRun& run, const DecoderLauncher& launcher);
 
 // Reports a run whose decoder ended without a whole TIFF: "DCRAW could not

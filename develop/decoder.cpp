@@ -19,6 +19,16 @@ QStringList Decoder::arguments(const QStringList& options, const QStringList& ra
     return args + rawPaths;
 }
 
+QStringList Decoder::argumentsInto(const QStringList& options, const QString& rawPath,
+                                   const QString& file) const {
+    QStringList args = options;
+    if (kind == DecoderKind::LibRaw)
+        args << QStringLiteral("-Z") << file;
+    else
+        args << QStringLiteral("-c");
+    return args << rawPath;
+}
+
 QString argumentForCommandLine(const QString& argument) {
     return argument.isEmpty() || argument.contains(QLatin1Char(' '))
                ? QLatin1Char('"') + argument + QLatin1Char('"')

@@ -25,6 +25,13 @@ struct Decoder {
     // `rawPaths` land in tiffDeRaw(path), then the paths. LibRaw appends
     // ".tiff" to the whole name unless told to replace the extension.
     QStringList arguments(const QStringList& options, const QStringList& rawPaths = {}) const;
+    // One file developed into `file` instead of beside it (the RAW folder
+    // may be read-only): dcraw writes the TIFF to standard output (-c), which
+    // the launcher sends into `file`; dcraw_emu is given the name (-Z), which
+    // it takes whole as it holds a dot.
+    QStringList argumentsInto(const QStringList& options, const QString& rawPath,
+                              const QString& file) const;
+    bool writesToStandardOutput() const { return kind == DecoderKind::Dcraw; }
     // The same command as the user reads it: the program and each argument
     // after a blank, in double quotes when it holds a blank or is empty.
     QString commandLine(const QStringList& options, const QStringList& rawPaths = {}) const;

@@ -50,8 +50,7 @@ std::vector<size_t> DecoderPool::startDue(DecoderLauncher& launcher) {
         if (busy > 0 && limits_.memoryBudget >= 0 &&
             reserved + e.job.memoryBytes > limits_.memoryBudget)
             break;
-        e.run = startRun(launcher, decoder_, decoder_.arguments(e.job.options, {e.job.rawPath}),
-                         e.job.tiff, e.job.rawPath);
+        e.run = startRunInto(launcher, decoder_, e.job.options, e.job.rawPath, e.job.tiff);
         e.stage = Stage::Running;
         // A start that failed has ended at once and frees its slot.
         e.ended = launcher.ended(e.run);

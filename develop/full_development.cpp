@@ -77,7 +77,7 @@ DevelopmentStatus FullDevelopment::start(const FullDevelopmentJob& job) {
                 continue;
             }
             // Deleted up front, so no old file can pass for a new one.
-            const QString tiff = tiffDeRaw(p);
+            const QString tiff = tiffDeRaw(p, set_.place.folder);
             if (ExisteArchivo(tiff)) QFile::remove(tiff);
             jobs.push_back(DecoderJob{{}, p, tiff, rawPixelEstimate(p) * kDecoderBytesPerPixel});
             ++numRevelados_;
@@ -104,7 +104,7 @@ DevelopmentStatus FullDevelopment::start(const FullDevelopmentJob& job) {
         qsizetype longest = 0;
         for (const DecoderJob& j : jobs)
             longest = std::max(longest, decoder_.commandLine(options, {j.rawPath}).size());
-        if (longest > kLongitudMaximaComando) {
+        if (options_.limitCommandLength && longest > kLongitudMaximaComando) {
             AvisarLongitudComando(static_cast<int>(longest) - kLongitudMaximaComando, reporter_);
             return status_;
         }
@@ -165,7 +165,10 @@ DevelopmentStatus FullDevelopment::pollFiles() {
     for (size_t i = 0; i < entries.size(); ++i) {
         if (entries[i].stage != Stage::Running) continue;
         const RunState state = checkRun(entries[i].run, launcher_);
-        if (state == RunState::Complete) pool_.settle(i, Stage::Developed);
+        if (state == RunState::Complete) {
+            pool_.settle(i, Stage::Developed);
+            reporter_.fileWritten(entries[i].job.tiff);
+        }
         if (state == RunState::Failed) {
             pool_.settle(i, Stage::Failed);
             failed.push_back(i);
@@ -224,11 +227,11 @@ DevelopmentStatus FullDevelopment::startHighlightRecovery() {
             QuitarExtension(least) + QLatin1Char('.') + ExtensionArchivo(job_.rutaReferencia);
         const QString folder = CarpetaArchivo(job_.rutaReferencia);
         for (const QString& name : job_.archivosRAW)
-            if (tiffDeRaw(folder + name) == least) raw = folder + name;
+            if (tiffDeRaw(folder + name, set_.place.folder) == least) raw = folder + name;
         const QStringList options = opcionesDCRAW(job_.settings, false, false)
                                     << QStringLiteral("-H") << QStringLiteral("2");
         const QString complete = decoder_.commandLine(options, {raw});
-        if (complete.size() > kLongitudMaximaComando) {
+        if (options_.limitCommandLength && complete.size() > kLongitudMaximaComando) {
             AvisarLongitudComando(static_cast<int>(complete.size()) - kLongitudMaximaComando,
                                   reporter_);
             return status_;
@@ -236,8 +239,8 @@ DevelopmentStatus FullDevelopment::startHighlightRecovery() {
         reporter_.EscribirEstado(QStringLiteral("\r\nHighlight recovery on ") + NombreArchivo(raw) +
                                      QStringLiteral("..."),
                                  true);
-        highlightRun_ = startRun(launcher_, decoder_, decoder_.arguments(options, {raw}),
-                                 tiffDeRaw(raw), raw);
+        highlightRun_ =
+            startRunInto(launcher_, decoder_, options, raw, tiffDeRaw(raw, set_.place.folder));
         messages_.follow(highlightRun_);
         status_ = DevelopmentStatus::HighlightRecovery;
     } catch (...) {
@@ -259,6 +262,7 @@ DevelopmentStatus FullDevelopment::pollHighlightRecovery() {
         case RunState::Complete:
             break;
     }
+    reporter_.fileWritten(highlightRun_.tiff);
     return complete();
 }
 

@@ -45,6 +45,9 @@ struct FullDevelopmentOptions {
     int maxProcesses = 0;                     // at once; 0 = one per core
     std::function<qint64()> memoryAvailable;  // free bytes; empty = MemAvailable
     int highlightWaitMs = 4000;               // pause before the set is loaded for recovery
+    // The window's length limit on each file's command line. The batch
+    // passes arguments as a list, with no shell, so the limit guards nothing.
+    bool limitCommandLength = true;
 };
 
 enum class DevelopmentStatus {
@@ -72,7 +75,8 @@ class FullDevelopment {
     FullDevelopment(DecoderLauncher& launcher, Reporter& reporter, ImageSet& set,
                     FullDevelopmentOptions options = {});
 
-    // Lists the set, chooses its decoder, deletes the TIFFs it will wait for,
+    // Lists the set, chooses its decoder, deletes the TIFFs it will wait for
+    // (beside the RAW files, or in the set's folder when it has one),
     // checks each file's command line against the length limit and starts
     // the first processes.
     // A development still under way is dropped (its processes run on).

@@ -107,17 +107,18 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
 
         if (picture) {
             const QString name =
-                QStringLiteral("His_") + timeStampHHMMSS() + QStringLiteral(".gif");
+                outputFileName(set.place, QStringLiteral("His"), QStringLiteral(".gif"));
             reporter.EscribirEstado(
                 QStringLiteral("\r\nSaving exposure histogram as ") + name + QStringLiteral("..."),
                 true);
             picture->FormatoGuardado(kFormatoGif);
-            const QString path = CarpetaArchivo(rutaReferencia) + name;
+            const QString path = outputFolder(set.place, rutaReferencia) + name;
             picture->Guardar(path);
             if (reporter.showsResults())
                 reporter.showResult(ResultKind::Histogram, path,
                                     reducedPicture(picture->ImagenVisible()));
             picture.reset();
+            reporter.fileWritten(path);
         }
         reporter.EscribirEstado(QStringLiteral("DONE"), true);
         reporter.beep();

@@ -1,4 +1,4 @@
-// Loading the developed TIFF set: one TIFF beside each RAW file, all of one
+// Loading the developed TIFF set: one TIFF for each RAW file, all of one
 // size. Files are decoded in parallel, then taken over and reported in set
 // order, so the log and the set are those of a file-by-file load.
 #include "exposure/exposure.h"
@@ -16,7 +16,7 @@ namespace {
 struct Candidate {
     QString path;
     bool exists = false;
-    FileStamp stamp;  // taken before decoding: a file changed meanwhile reloads later
+    FileStamp stamp;             // taken before decoding: a file changed meanwhile reloads later
     std::exception_ptr badName;  // the RAW name had no extension
     GflBitmap image;
     BitmapIoResult io;
@@ -24,12 +24,13 @@ struct Candidate {
 
 // The entries the sequential loop would reach, up to and including the first
 // RAW name that cannot be turned into a TIFF path.
-std::vector<Candidate> listCandidates(const QString& folder, const QStringList& archivosRAW) {
+std::vector<Candidate> listCandidates(const QString& folder, const QStringList& archivosRAW,
+                                      const QString& tiffFolder) {
     std::vector<Candidate> candidates;
     for (const QString& raw : archivosRAW) {
         Candidate c;
         try {
-            c.path = tiffDeRaw(folder + raw);
+            c.path = tiffDeRaw(folder + raw, tiffFolder);
         } catch (...) {
             c.badName = std::current_exception();
             candidates.push_back(std::move(c));
@@ -104,7 +105,7 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
         set.TablaMapaImagenes = 0;
         set.Cobertura.clear();
 
-        std::vector<Candidate> candidates = listCandidates(folder, archivosRAW);
+        std::vector<Candidate> candidates = listCandidates(folder, archivosRAW, set.place.folder);
         decodeAll(candidates, set.TIFFsPrecargados, reporter);
 
         int count = 0;

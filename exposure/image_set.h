@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/gfl_bitmap.h"
+#include "support/output_place.h"
 #include "support/paths.h"
 
 #include <QString>
@@ -35,6 +36,10 @@ struct TIFFPrecargado {
 // Lists are stored 0-based: image k of the set lives at index k - 1.
 // OrdenExposicion holds 1-based positions, as the log and the map code count.
 struct ImageSet {
+    // Where the set's developed TIFFs and every file made from them go, and
+    // how those are named. Left empty by the window: beside the RAW files.
+    // Loads and releases keep it.
+    OutputPlace place;
     QStringList ArchivosTIFF;             // full paths, parallel to ImagenesTIFF
     std::vector<GflBitmap> ImagenesTIFF;  // decoded 16-bit RGB images
     int32_t AnchoImagen = 0, AltoImagen = 0;

@@ -63,13 +63,15 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
         set.TablaMapaImagenes = n;
 
         reporter.EscribirEstado(QStringLiteral("Generating PNG map..."), true);
-        const QString name = QStringLiteral("Map_") + timeStampHHMMSS() + QStringLiteral(".png");
+        const QString name =
+            outputFileName(set.place, QStringLiteral("Map"), QStringLiteral(".png"));
         reporter.EscribirEstado(
             QStringLiteral("\r\nSaving PNG map as ") + name + QStringLiteral("..."), true);
-        const QString path = CarpetaArchivo(rutaReferencia) + name;
+        const QString path = outputFolder(set.place, rutaReferencia) + name;
         const QImage picture(grey.data.data(), grey.width, grey.height, grey.width,
                              QImage::Format_Grayscale8);
         writePng(picture, path, kPngQualityFast);
+        reporter.fileWritten(path);
         if (reporter.showsResults())
             reporter.showResult(ResultKind::Map, path, reducedPicture(picture));
 

@@ -50,6 +50,11 @@ QString tiffDeRaw(const QString& rawPath) {
     return rawPath.left(dot) + QStringLiteral(".tiff");
 }
 
+QString tiffDeRaw(const QString& rawPath, const QString& folder) {
+    const QString beside = tiffDeRaw(rawPath);
+    return folder.isEmpty() ? beside : folder + NombreArchivo(beside);
+}
+
 QString ReemplazarTodo(const QString& text, const QString& search, const QString& replacement) {
     if (search.isEmpty()) return text;
     // A replacement holding the search text would never terminate.

@@ -22,6 +22,9 @@ QString CarpetaArchivo(const QString& path);    // up to and including the last 
 // throws std::invalid_argument, as dcraw would look for a dot in the folder
 // names and write (and have us delete) a file outside the folder.
 QString tiffDeRaw(const QString& rawPath);
+// The same name in `folder` (ending in "/") when a set's files go elsewhere;
+// beside the RAW file when `folder` is empty.
+QString tiffDeRaw(const QString& rawPath, const QString& folder);
 
 // Replaces the first occurrence and searches again from the start, so that
 // replacing two blanks by one collapses any run of blanks.

@@ -32,6 +32,7 @@ class RecordingReporter : public Reporter {
     }
     bool showsResults() const override { return true; }
     void stageProgress(int percent) override { stages.push_back(percent); }
+    void fileWritten(const QString& path) override { written.push_back(path); }
 
     // The log split into its lines (without line ends).
     QStringList logLines() const;
@@ -50,5 +51,6 @@ class RecordingReporter : public Reporter {
     };
     std::vector<Result> results;
     std::vector<int> stages;
+    QStringList written;
     std::function<void()> onProcessEvents;
 };

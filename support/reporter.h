@@ -45,6 +45,9 @@ class Reporter {
     // How far a long stage has come (0..100), for stages the lblXY read-out
     // did not count before; a window shows it and repaints.
     virtual void stageProgress(int percent);
+    // A file the operation has just written whole (a failed save is not
+    // told). The batch names a set's files from these.
+    virtual void fileWritten(const QString&) {}
 
     void MostrarAviso(const QString& text) { showMessage(QStringLiteral("WARNING"), text); }
     void MostrarError(const QString& text) { showMessage(QStringLiteral("ERROR"), text); }

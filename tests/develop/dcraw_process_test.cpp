@@ -4,6 +4,7 @@
 #include "tests/common/test_images.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
@@ -67,9 +68,44 @@ TEST(CheckRunTest, CompleteOnlyWithAWholeTiff) {
     EXPECT_EQ(checkRun(run, launcher), RunState::Failed);
 }
 
+TEST(CheckRunTest, APartialFileBecomesTheTiffOnlyWholeAndOnceTheDecoderHasEnded) {
+    QTemporaryDir dir;
+    const QByteArray whole = headerFirstTiff(randomBitmap(40, 30, 1));
+    for (const bool isWhole : {true, false}) {
+        DetachedLauncher launcher;
+        DcrawRun run = launcher.launch({"/bin/sleep", {"0.3"}, false, {}, {}, {}});
+        run.tiff = dir.filePath(isWhole ? "whole.tiff" : "broken.tiff");
+        run.partial = dir.filePath(".out.tiff.part");
+        writeBytes(run.partial, isWhole ? whole : whole.left(200));
+        EXPECT_EQ(checkRun(run, launcher), RunState::Pending);
+        ASSERT_TRUE(waitEnded(launcher, run, 5000));
+        EXPECT_EQ(checkRun(run, launcher), isWhole ? RunState::Complete : RunState::Failed);
+        EXPECT_FALSE(QFile::exists(run.partial));
+        EXPECT_EQ(QFile::exists(run.tiff), isWhole);
+    }
+}
+
+TEST(DetachedLauncherTest, StopAllEndsItsDecodersRemovesTheirFilesAndStartsNoMore) {
+    QTemporaryDir dir;
+    const QString partial = dir.filePath(".a.tiff.part"), beside = dir.filePath("b.tiff");
+    DetachedLauncher launcher;
+    const DcrawRun a = launcher.launch({"/bin/sleep", {"30"}, false, {}, dir.filePath("a.tiff"), partial});
+    const DcrawRun b = launcher.launch({"/bin/sleep", {"30"}, false, {}, beside, {}});
+    writeBytes(partial, "half");
+    writeBytes(beside, "half");
+    EXPECT_EQ(launcher.stopAll(), 2);
+    EXPECT_TRUE(launcher.ended(a));
+    EXPECT_TRUE(launcher.ended(b));
+    EXPECT_FALSE(QFile::exists(partial));
+    EXPECT_FALSE(QFile::exists(beside));
+    EXPECT_EQ(launcher.start("/bin/sleep", {"30"}).pid, 0);
+}
+
 TEST(CheckRunTest, TiffNameOfARawFile) {
     EXPECT_EQ(tiffDeRaw("/a/IMG_1.CR2"), "/a/IMG_1.tiff");
     EXPECT_EQ(tiffDeRaw("/a/b.c.nef"), "/a/b.c.tiff");
+    EXPECT_EQ(tiffDeRaw("/a/IMG_1.CR2", "/out/IMG_1/"), "/out/IMG_1/IMG_1.tiff");
+    EXPECT_EQ(tiffDeRaw("/a/IMG_1.CR2", ""), "/a/IMG_1.tiff");
 }
 
 }  // namespace
