@@ -48,8 +48,10 @@ endif()
 
 execute_process(COMMAND "${DPKG_DEB}" -f ${debs} Depends
   RESULT_VARIABLE result OUTPUT_VARIABLE depends)
-foreach(package IN ITEMS dcraw libqt6widgets6 libqt6gui6 libqt6core6 libtiff6 libgif7 liblcms2-2
-    libopencv-core406 libopencv-imgproc406)
+# Library package names as Debian 12 and 13 spell them (13 renamed some for
+# its 64-bit time_t and ships a newer OpenCV).
+foreach(package IN ITEMS dcraw libqt6widgets6 libqt6gui6 "libqt6core6(t64)?" libtiff6 libgif7
+    liblcms2-2 "libopencv-core[0-9]+" "libopencv-imgproc[0-9]+")
   if(NOT depends MATCHES "(^|[ ,|])${package}([ ,(]|$|\n)")
     message(FATAL_ERROR "the package does not depend on ${package}: ${depends}")
   endif()
