@@ -3,13 +3,11 @@
 #pragma once
 
 #include "align/rigid_move.h"
-#include "exposure/image_set.h"
+#include "set/frame_set.h"
 #include "support/gfl_bitmap.h"
 
 #include <functional>
 #include <vector>
-
-class Reporter;
 
 // What "Calc EV" reads from the "Align" check box (or --align).
 struct AlignSettings {
@@ -53,10 +51,8 @@ void resampleInPlace(GflBitmap& image, const RigidMove& move, CoveredRows& cover
 // taken from image k - 1 (itself filled) times their exposure ratio, capped at
 // 65535, so later stages read plausible values there. The coverage stays, so
 // the map still passes over the samples an image did not see.
-void fillUncovered(ImageSet& set);
+void fillUncovered(FrameSet& set);
 
-// The "Calc EV" stage between sorting and the relative exposures: the status
-// lines, the estimate, a WARNING for frames that could not be aligned, and the
-// resampled frames in the set with their coverage. Returns false (the set
-// released, the failure reported) on an unexpected failure.
-bool alignImages(const AlignSettings& settings, ImageSet& set, Reporter& reporter);
+// Image k brought into image 1's geometry by its estimated move: resampled,
+// unless the move displaces no corner by kNegligibleCornerShift.
+void placeFrame(GflBitmap& image, const RigidMove& move, CoveredRows& covered);

@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-void fillUncovered(ImageSet& set) {
+void fillUncovered(FrameSet& set) {
     const size_t n = set.ImagenesTIFF.size();
     if (set.Cobertura.size() != n || set.ExpRelativas.size() != n || !set.usable())
         throw RunError(kErrInvalidArgument, QStringLiteral("The image set is not aligned"));

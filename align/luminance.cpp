@@ -1,7 +1,7 @@
 // Log-luminance regions and pyramids for the alignment's matching.
 #include "align/luminance.h"
 
-#include "exposure/exposure_scan.h"
+#include "set/levels.h"
 #include "support/errors.h"
 #include "support/parallel.h"
 

@@ -5,7 +5,7 @@
 #include "app/dcraw_log_window.h"
 #include "app/frm_intro.h"
 #include "app/preview_box.h"
-#include "develop/full_development.h"
+#include "pipeline/full_development.h"
 #include "support/numbers.h"
 #include "support/tiff_io.h"
 

@@ -8,7 +8,7 @@
 #include "develop/dcraw_process.h"
 #include "develop/decoder_choice.h"
 #include "develop/patch.h"
-#include "exposure/image_set.h"
+#include "pipeline/image_set.h"
 #include "blend/blend.h"
 #include "maps/maps.h"
 #include "support/objeto_imagen.h"

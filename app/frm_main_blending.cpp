@@ -3,7 +3,9 @@
 #include "app/busy_scope.h"
 #include "app/frm_main.h"
 #include "blend/blend.h"
+#include "pipeline/blend_stage.h"
 #include "develop/dcraw_command.h"
+#include "pipeline/map_stage.h"
 
 #include <QCheckBox>
 #include <QComboBox>

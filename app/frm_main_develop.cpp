@@ -4,7 +4,7 @@
 #include "app/busy_scope.h"
 #include "app/dcraw_log_window.h"
 #include "app/frm_main.h"
-#include "develop/full_development.h"
+#include "pipeline/full_development.h"
 #include "develop/raw_set.h"
 #include "support/paths.h"
 

@@ -2,7 +2,7 @@
 #include "app/busy_scope.h"
 #include "align/align.h"
 #include "app/frm_main.h"
-#include "exposure/exposure.h"
+#include "pipeline/calc_ev.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -5,13 +5,15 @@
 #include "batch/set_record.h"
 #include "batch/stdout_reporter.h"
 #include "batch/stop_signals.h"
-#include "batch/tiff_prefetch.h"
+#include "pipeline/tiff_prefetch.h"
 #include "blend/blend.h"
+#include "pipeline/blend_stage.h"
 #include "develop/decoder_resources.h"
-#include "develop/full_development.h"
+#include "pipeline/full_development.h"
 #include "develop/raw_set.h"
-#include "exposure/exposure.h"
+#include "pipeline/calc_ev.h"
 #include "maps/maps.h"
+#include "pipeline/map_stage.h"
 #include "support/numbers.h"
 #include "support/paths.h"
 
@@ -90,9 +92,7 @@ bool runSet(const BatchOptions& o, const QString& reference, const OutputPlace& 
         if (mapPath.isEmpty()) return false;
     } else {
         // A chosen map is decoded with the table a build for this set makes.
-        const int n = static_cast<int>(set.ImagenesTIFF.size());
-        set.TablaMapa = buildTablaMapa(n);
-        set.TablaMapaImagenes = n;
+        set.buildFor(static_cast<int>(set.ImagenesTIFF.size()));
     }
     if (stopSignal()) return false;
     bool ok = true;

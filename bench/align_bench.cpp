@@ -5,6 +5,7 @@
 // memory it adds; Hugin's align_image_stack runs on the same developed TIFFs
 // when it is installed.
 #include "align/align.h"
+#include "pipeline/calc_ev.h"
 #include "bench/bench_timing.h"
 #include "support/recording_reporter.h"
 #include "develop/dcraw_command.h"

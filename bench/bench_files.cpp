@@ -2,6 +2,7 @@
 #include "bench/bench_files.h"
 
 #include "maps/maps.h"
+#include "pipeline/map_stage.h"
 #include "support/recording_reporter.h"
 
 #include <tiffio.h>

@@ -2,7 +2,7 @@
 // make once loaded, and 16-bit RGB TIFFs laid out as dcraw writes them.
 #pragma once
 
-#include "exposure/image_set.h"
+#include "pipeline/image_set.h"
 #include "support/gfl_bitmap.h"
 
 #include <QString>

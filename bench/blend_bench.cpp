@@ -4,6 +4,7 @@
 #include "bench/bench_files.h"
 #include "bench/bench_timing.h"
 #include "blend/blend.h"
+#include "pipeline/blend_stage.h"
 #include "blend/blend_internal.h"
 #include "blend/weighted.h"
 #include "maps/maps.h"

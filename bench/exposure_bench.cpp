@@ -2,7 +2,7 @@
 // once as uncompressed 16-bit TIFF: the whole "Calc EV" run per stage, and the
 // pair scans in megapixels per second, on one thread and on every core.
 #include "bench/bench_files.h"
-#include "exposure/exposure.h"
+#include "pipeline/calc_ev.h"
 #include "exposure/exposure_scan.h"
 #include "support/parallel.h"
 #include "support/recording_reporter.h"

@@ -3,6 +3,7 @@
 // 600 x 400 crop for comparison.
 #include "bench/bench_files.h"
 #include "maps/maps.h"
+#include "pipeline/map_stage.h"
 #include "support/png_writer.h"
 #include "support/recording_reporter.h"
 #include "tests/common/map_reference.h"

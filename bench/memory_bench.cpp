@@ -4,8 +4,10 @@
 #include "bench/bench_files.h"
 #include "bench/bench_timing.h"
 #include "blend/blend.h"
-#include "exposure/exposure.h"
+#include "pipeline/blend_stage.h"
+#include "pipeline/calc_ev.h"
 #include "maps/maps.h"
+#include "pipeline/map_stage.h"
 #include "support/tiff_io.h"
 
 #include <benchmark/benchmark.h>

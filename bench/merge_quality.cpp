@@ -2,9 +2,11 @@
 #include "bench/merge_quality.h"
 
 #include "blend/blend.h"
+#include "pipeline/blend_stage.h"
 #include "develop/dcraw_command.h"
-#include "exposure/exposure.h"
+#include "pipeline/calc_ev.h"
 #include "maps/maps.h"
+#include "pipeline/map_stage.h"
 #include "support/recording_reporter.h"
 
 #include <QDir>

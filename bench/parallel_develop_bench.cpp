@@ -4,8 +4,8 @@
 // `processes` at once), in the same run on the same files.
 #include "develop/dcraw_command.h"
 #include "develop/dcraw_process.h"
-#include "develop/full_development.h"
-#include "exposure/image_set.h"
+#include "pipeline/full_development.h"
+#include "pipeline/image_set.h"
 #include "support/recording_reporter.h"
 
 #include <benchmark/benchmark.h>

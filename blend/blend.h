@@ -1,8 +1,8 @@
-// Blending the sorted set through the map into gamma-encoded planes, the
-// output files made from them, and the B&W contact sheet.
+// Blending the sorted set through the map: its settings, the map file's
+// levels, the output gamma and the B&W mix every blend shares.
 #pragma once
 
-#include "exposure/image_set.h"
+#include "set/frame_set.h"
 
 #include <QImage>
 #include <QString>
@@ -10,8 +10,6 @@
 #include <cmath>
 #include <cstdint>
 #include <vector>
-
-class Reporter;
 
 // How the images are merged: each pixel from the map's choice ("Select"), or
 // every usable image averaged with inverse-variance weights ("Weighted").
@@ -30,16 +28,6 @@ struct BlendSettings {
     QString perfil;        // output colour profile as the list shows it
     QString rutaMapa;      // the map file to blend through
 };
-
-// One blend with its outputs. Returns 1 when it ran to its end, -1 when the
-// map did not fit, the table was built for another set, or a failure ended it.
-int FusionarImagenes(const QString& rutaReferencia, const BlendSettings& settings, ImageSet& set,
-                     Reporter& reporter);
-
-// "T": the B&W contact sheet of 66 channel mixes. Returns 1 when the sheet
-// was written, -1 otherwise.
-int TestImagenesBN(const QString& rutaReferencia, const QString& rutaMapa, ImageSet& set,
-                   Reporter& reporter);
 
 // ---- Pieces shared by the blend, the contact sheet and their tests ----
 
@@ -66,9 +54,6 @@ inline double encodeGamma(double v, float g) {
     if (g == 1.0f) return v;
     return 65535 * std::pow(v / 65535, static_cast<double>(g));
 }
-// The gamma as file names show it: 1 / g rounded to single precision, at most
-// 7 significant digits, "." as separator.
-QString gammaForFileName(float g);
 
 // B&W channel weights: red and blue as set, green what they leave, all in
 // single precision.
@@ -76,11 +61,3 @@ struct MixWeights {
     float r, g, b;
 };
 MixWeights mixWeights(int pesoRojo, int pesoAzul);
-
-// "OD[_BW]_hhmmss_<profile>_g<gamma>" and the bracket suffix of file o of
-// `count` ("" for a single file, "_0EV", "_+2EV", ...), without ".tif".
-QString outputBaseName(bool blancoNegro, const QString& hhmmss, const QString& perfil, float g);
-// The same named as the set's place says: "IMG_0003_OD[_BW]_<profile>_g<gamma>"
-// with a stem, the time of day taken now without.
-QString outputBaseName(bool blancoNegro, const OutputPlace& place, const QString& perfil, float g);
-QString bracketSuffix(int o, int count, int step);

@@ -1,4 +1,5 @@
-// The blend's stages as the procedures of this folder share them.
+// The blend's computations as the blends, the contact sheet and the output
+// writers share them.
 #pragma once
 
 #include "blend/blend.h"
@@ -7,8 +8,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-class Reporter;
 
 // The per-pixel blend's inputs: the set, the map's grey levels, the exposure
 // factors after ETTR, the inverse gamma and, for B&W, the channel weights.
@@ -19,7 +18,7 @@ struct BlendInput {
         bool genuine = true;
         bool used = false;  // some map pixel has this level
     };
-    const ImageSet& set;
+    const FrameSet& set;
     const std::vector<uint8_t>& levelMap;  // row-major grey level per pixel
     const std::vector<double>& factors;    // q(1..n) at index 0..n-1
     float g;
@@ -54,20 +53,37 @@ struct OutputPlanes {
 // Every row blended at once, for outputs that share them.
 OutputPlanes blendPlanes(const RowBlender& blender);
 
-// After the procedure's first log line: checks that the set's decoding table
-// was built for it, loads the map and checks its size, with the messages of
-// each refusal. False when the procedure must end with -1 (already told);
-// throws on a map that cannot be read.
-bool openMap(const ImageSet& set, const QString& rutaMapa, bool keepColours, MapLevels& map,
-             Reporter& reporter);
-// Image 1 as it is on disk now. A file unchanged since the set was loaded is
-// not decoded again; a failed reload (reported) or a file of another size
-// leaves the loaded image in place.
-void reloadLeastExposed(ImageSet& set, Reporter& reporter);
-// Each image's share of `total` (contribution indexed 1..n), in percent to
-// one decimal, then the share of the `blended` ones as "% genuine pixels".
-void logShares(const ImageSet& set, const std::vector<double>& contribution, double total,
-               double blended, Reporter& reporter);
+// What one grey level of the map stands for: image k, or a blend of k and
+// k + 1 with weight f of k + 1.
+struct MapPosition {
+    int k = 0;
+    float f = 0;
+    bool genuine = true;
+};
+std::array<MapPosition, 256> decodeLevels(const std::vector<float>& tabla);
+
+// The map's pixels counted per grey level, and the progressive map: genuine
+// pixels red, the others in the map's own colour.
+struct MapClasses {
+    std::array<uint64_t, 256> pixelsPerLevel{};
+    QImage progressiveMap;
+};
+MapClasses classifyMap(const MapLevels& map, const std::array<MapPosition, 256>& levels);
+
+// Each image's share of the pixels counted per level (index 1..n) and the
+// number of pixels blended from two images. Throws "Subscript out of range"
+// for a level that names an image the set of n images does not have.
+struct LevelShares {
+    std::vector<double> contribution;
+    uint64_t blended = 0;
+};
+LevelShares sharesOfLevels(const std::array<uint64_t, 256>& counts,
+                           const std::array<MapPosition, 256>& levels, int n);
+
+// The blend's inputs for the levels of a map: each level's position and
+// whether any pixel has it.
+void setInputLevels(BlendInput& input, const std::array<MapPosition, 256>& levels,
+                    const std::array<uint64_t, 256>& counts);
 
 // Linear value of one channel, exactly as the blend forms it.
 inline double genuineValue(uint16_t s, double q) { return s * q; }
@@ -85,9 +101,9 @@ inline double mixed(double r, double g, double b, const MixWeights& w) {
 
 // The brightest value of image 1: of any channel, or of the rounded B&W mix.
 int32_t brightestValue(const GflBitmap& image, bool blancoNegro, const MixWeights& weights);
-// The ETTR step: logs and, below full scale, scales every factor.
-void applyETTR(const ImageSet& set, const BlendSettings& settings, std::vector<double>& factors,
-               Reporter& reporter);
+// The ETTR gain for a brightest value m (1..65534): every relative exposure
+// scaled so that m reaches full scale.
+std::vector<double> ettrFactors(const std::vector<double>& expRelativas, int32_t m);
 // One bracket's 16-bit image, made row by row as it is saved: each plane value
 // times F, rounded half to even and clipped at 65535. `planes` must outlive it.
 RgbRows quantizedRows(const OutputPlanes& planes, double factor);
@@ -96,12 +112,3 @@ RgbRows quantizedRows(const OutputPlanes& planes, double factor);
 RgbRows blendedRows(const RowBlender& blender, double factor);
 // Plane values times `factor`, rounded half to even and clipped at 65535.
 void quantizeSamples(const double* in, size_t samples, double factor, uint16_t* out);
-// The output stage: one file, or one per bracket, beside the reference file.
-// The files carry the developed frames' colour space with the output gamma,
-// the shot's data and a line on how they were made.
-void writeOutputs(const QString& rutaReferencia, const BlendSettings& settings, float g,
-                  const RowBlender& blender, const ImageSet& set, Reporter& reporter);
-// The same from rows the caller makes for bracket o (1-based) and its factor.
-void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settings, float g,
-                      const ImageSet& set, Reporter& reporter,
-                      const std::function<RgbRows(int o, double factor)>& rowsOf);

@@ -36,7 +36,7 @@ RowBlender::RowBlender(const BlendInput& in) : in_(in) {
 
 void RowBlender::blend(int first, int count, double* out) const {
     const BlendInput& in = in_;
-    const ImageSet& set = in.set;
+    const FrameSet& set = in.set;
     const int w = set.AnchoImagen;
     const int n = static_cast<int>(set.ImagenesTIFF.size());
     std::vector<const uint16_t*> rows(static_cast<size_t>(n) + 2, nullptr);

@@ -46,7 +46,7 @@ PairNoise measurePairNoise(const GflBitmap& darker, const GflBitmap& brighter, d
                            const CoveredRows* brighterSeen = nullptr);
 
 // Clip levels and noise of every image of a loaded, measured set.
-WeightedModel measureWeightedModel(const ImageSet& set);
+WeightedModel measureWeightedModel(const FrameSet& set);
 
 // The per-pixel weighted merge, row by row, from any threads. Each pixel starts
 // from the map's choice (the selection blend's linear value), which sets the
@@ -95,12 +95,3 @@ struct WeightedResult {
     RgbRows rows(double factor) const;
 };
 WeightedResult blendWeighted(const WeightedBlender& blender, bool planes);
-
-// The status line of the noise model.
-QString describeNoiseModel(const WeightedModel& model);
-
-// The weighted blend's part of "Colour" and "B&W", after its first log line:
-// measures the model, blends, tells each image's share of the weight and the
-// noise model, then writes the files.
-void blendWeightedToFiles(const QString& rutaReferencia, const BlendSettings& settings,
-                          const BlendInput& input, const ImageSet& set, Reporter& reporter);

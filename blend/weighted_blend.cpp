@@ -3,10 +3,7 @@
 #include "blend/weighted.h"
 
 #include "support/errors.h"
-#include "support/numbers.h"
 #include "support/parallel.h"
-#include "support/paths.h"
-#include "support/reporter.h"
 
 #include <algorithm>
 #include <bit>
@@ -352,23 +349,4 @@ RgbRows WeightedResult::rows(double factor) const {
                     static_cast<size_t>(count) * perRow, to);
     };
     return out;
-}
-
-void blendWeightedToFiles(const QString& rutaReferencia, const BlendSettings& settings,
-                          const BlendInput& input, const ImageSet& set, Reporter& reporter) {
-    const WeightedModel model = measureWeightedModel(set);
-    const WeightedBlender blender(input, model);
-    const WeightedResult result = blendWeighted(blender, settings.numBracketing > 1);
-    const double pixels = static_cast<double>(blender.width()) * blender.height();
-    for (qsizetype i = 0; i < set.ArchivosTIFF.size(); ++i)
-        reporter.EscribirEstado(
-            NombreArchivo(set.ArchivosTIFF[i]) + QStringLiteral(": ") +
-                shortestDecimal(
-                    roundHalfEven(result.shares[static_cast<size_t>(i)] / pixels * 1000) / 10) +
-                QStringLiteral("%"),
-            true);
-    reporter.EscribirEstado(describeNoiseModel(model), true);
-    reporter.EscribirEstado(QString(), true);
-    writeOutputFiles(rutaReferencia, settings, input.g, set, reporter,
-                     [&](int, double factor) { return result.rows(factor); });
 }

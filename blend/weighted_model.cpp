@@ -3,7 +3,6 @@
 #include "blend/weighted.h"
 
 #include "support/errors.h"
-#include "support/numbers.h"
 #include "support/parallel.h"
 
 #include <algorithm>
@@ -185,7 +184,7 @@ PairNoise measurePairNoise(const GflBitmap& darker, const GflBitmap& brighter, d
     return result;
 }
 
-WeightedModel measureWeightedModel(const ImageSet& set) {
+WeightedModel measureWeightedModel(const FrameSet& set) {
     if (!set.usable())
         throw RunError(kErrInvalidArgument, QStringLiteral("The image set is not loaded"));
     const size_t n = set.ImagenesTIFF.size();
@@ -254,31 +253,4 @@ WeightedModel measureWeightedModel(const ImageSet& set) {
         for (auto& ch : model.noise[k]) ch.b = std::max(ch.b, kRoundingVariance);
     }
     return model;
-}
-
-QString describeNoiseModel(const WeightedModel& model) {
-    if (!model.measured)
-        return QStringLiteral(
-            "Noise model: too little to measure, weights proportional to exposure");
-    // Three significant digits say enough of a measured noise.
-    auto figure = [](double v) {
-        if (!(v > 0)) return shortestDecimal(0);
-        const double scale = std::pow(10.0, 2 - std::floor(std::log10(v)));
-        return shortestDecimal(roundHalfEven(v * scale) / scale);
-    };
-    // Variance against the signal s, per channel, averaged over the images.
-    QString line = QStringLiteral("Noise model (variance):");
-    const char* names[3] = {"R", "G", "B"};
-    for (size_t c = 0; c < 3; ++c) {
-        double a = 0, b = 0;
-        for (const auto& image : model.noise) {
-            a += image[c].a;
-            b += image[c].b;
-        }
-        a /= static_cast<double>(model.noise.size());
-        b /= static_cast<double>(model.noise.size());
-        line += (c == 0 ? QStringLiteral(" ") : QStringLiteral(", ")) + QLatin1String(names[c]) +
-                QStringLiteral(" ") + figure(a) + QStringLiteral(" s + ") + figure(b);
-    }
-    return line;
 }

@@ -3,26 +3,16 @@
 // of the median histogram.
 #pragma once
 
-#include "exposure/image_set.h"
+#include "set/frame_set.h"
+#include "set/levels.h"
 #include "support/gfl_bitmap.h"
 
 #include <cstdint>
 #include <vector>
 
-// A channel value is usable from 1025 to 58981: below is noise, above is near
-// clipping (58982 is 90 % of 65535). A neighbour with any channel at 58982 or
-// more counts as clipped.
-constexpr int kUsableMin = 1025;
-constexpr int kUsableMax = 58981;
-constexpr int kClipLevel = 58982;
-
 // Median histogram: bin b stands for a log2 ratio of b / 1000, 0 to 8.191 EV.
 constexpr int kHistogramBins = 8192;
 constexpr double kBinsPerNaturalLog = 1442.69504088896;  // 1000 / ln 2
-
-inline bool usableChannel(int v) {
-    return static_cast<unsigned>(v - kUsableMin) <= static_cast<unsigned>(kUsableMax - kUsableMin);
-}
 
 // Sum of R + G + B over every pixel; exact (a 2^28-pixel image sums to < 2^46).
 uint64_t channelSum(const GflBitmap& image);

@@ -3,15 +3,13 @@
 // that decodes it.
 #pragma once
 
-#include "exposure/image_set.h"
+#include "set/frame_set.h"
 
 #include <QString>
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <vector>
-
-class Reporter;
 
 // What "Build map" reads from the window's controls.
 struct MapSettings {
@@ -41,7 +39,7 @@ struct ByteMap {
 
 // The most exposed image (1..n) whose three channels are all within their
 // thresholds at each pixel; image 1 where none is.
-ByteMap buildIndexMap(const ImageSet& set, const std::array<int32_t, 3>& umbral);
+ByteMap buildIndexMap(const FrameSet& set, const std::array<int32_t, 3>& umbral);
 
 // The disc of GenerarMascara(r): offsets (a, b) with a^2 + b^2 <= discLimit(r).
 int32_t discLimit(int r);
@@ -74,9 +72,26 @@ uint8_t greyOfImage(int k, int n);
 // The 256-entry decoding table: grey level -> fractional image number.
 std::vector<float> buildTablaMapa(int n);
 
-// "Build map": thresholds, index map, anti-ghosting, progressive borders,
-// decoding table (kept in set.TablaMapa) and the map PNG beside the reference
-// file. Returns the full path of the map written, or "" when the build failed
-// (already reported).
-QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, ImageSet& set,
-                    Reporter& reporter);
+// The decoding table of the last map built for a set (grey level ->
+// fractional image number) and the number of images it was built for.
+// Empty until a build; every load of the set empties it, so no stage
+// decodes a map against a set it was not built for.
+struct MapDecoding {
+    std::vector<float> TablaMapa;
+    int TablaMapaImagenes = 0;
+
+    // Built for a set of `images` images.
+    bool decodes(size_t images) const {
+        return TablaMapa.size() == 256 && TablaMapaImagenes >= 2 &&
+               static_cast<size_t>(TablaMapaImagenes) == images;
+    }
+    void forget() {
+        TablaMapa.clear();
+        TablaMapaImagenes = 0;
+    }
+    // The table of a map of a set of n images.
+    void buildFor(int n) {
+        TablaMapa = buildTablaMapa(n);
+        TablaMapaImagenes = n;
+    }
+};

@@ -23,7 +23,7 @@ int32_t thresholdFor(double m, double base) {
 // The index map of an aligned set: a sample an image did not cover fails the
 // thresholds there, so a less exposed image that covers it is taken (image 1
 // covers every sample).
-void buildAlignedIndexMap(const ImageSet& set, int32_t tr, int32_t tg, int32_t tb, ByteMap& map) {
+void buildAlignedIndexMap(const FrameSet& set, int32_t tr, int32_t tg, int32_t tb, ByteMap& map) {
     const int n = static_cast<int>(set.ImagenesTIFF.size());
     parallelRows(map.height, 16, [&](const RowBand& band) {
         std::vector<const uint16_t*> rows(static_cast<size_t>(n) + 1);
@@ -69,7 +69,7 @@ std::array<int32_t, 3> OptimizarUmbral(const MapSettings& settings) {
     return umbral;
 }
 
-ByteMap buildIndexMap(const ImageSet& set, const std::array<int32_t, 3>& umbral) {
+ByteMap buildIndexMap(const FrameSet& set, const std::array<int32_t, 3>& umbral) {
     if (!set.usable())
         throw RunError(kErrInvalidArgument, QStringLiteral("The image set is not loaded"));
     const int n = static_cast<int>(set.ImagenesTIFF.size());

@@ -2,6 +2,7 @@
 // resampling against a plain per-pixel reading, and frames that cannot be
 // aligned.
 #include "align/align.h"
+#include "pipeline/calc_ev.h"
 #include "support/parallel.h"
 #include "support/recording_reporter.h"
 #include "tests/common/exposure_sets.h"

@@ -2,9 +2,11 @@
 // frame did not see never reaches the exposure ratios, the map or the output.
 #include "align/align.h"
 #include "blend/blend.h"
-#include "exposure/exposure.h"
+#include "pipeline/blend_stage.h"
+#include "pipeline/calc_ev.h"
 #include "exposure/exposure_scan.h"
 #include "maps/maps.h"
+#include "pipeline/map_stage.h"
 #include "support/recording_reporter.h"
 #include "support/tiff_io.h"
 #include "tests/common/blend_reference.h"

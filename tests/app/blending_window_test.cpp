@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QRegularExpression>
 #include "support/recording_reporter.h"
+#include "pipeline/map_stage.h"
 #include <QImage>
 #include <cmath>
 

@@ -2,7 +2,7 @@
 // time, a file that fails among good ones, the busy guard, the DCRAW message
 // window and leaving while files wait.
 #include "app/busy_scope.h"
-#include "develop/full_development.h"
+#include "pipeline/full_development.h"
 #include "tests/app/development_fixture.h"
 
 #include <optional>

@@ -1,6 +1,6 @@
 // Decoding developed frames while the others still develop: only developed
 // files, each once, and only whole decodes reach the set.
-#include "batch/tiff_prefetch.h"
+#include "pipeline/tiff_prefetch.h"
 
 #include "develop/decoder_pool.h"
 #include "tests/common/fake_decoder.h"

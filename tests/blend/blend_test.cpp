@@ -2,6 +2,7 @@
 // map, ETTR, gamma, the B&W mix, bracketed files, and the program's blend
 // against a literal pixel-by-pixel one on random sets and maps.
 #include "blend/blend.h"
+#include "pipeline/blend_stage.h"
 #include "maps/maps.h"
 #include "support/parallel.h"
 #include "support/recording_reporter.h"

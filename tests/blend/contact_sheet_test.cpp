@@ -1,6 +1,7 @@
 // The B&W contact sheet: sizes, shares of the decimated map, the tiles and
 // their labels, the GIF read back against a literal computation, failures.
 #include "blend/blend.h"
+#include "pipeline/blend_stage.h"
 #include "maps/maps.h"
 #include "support/recording_reporter.h"
 #include "tests/common/blend_reference.h"

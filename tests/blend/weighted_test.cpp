@@ -1,6 +1,7 @@
 // The weighted merge: inverse-variance means, the consistency rule, the taper
 // at the clip level, what it measures on the set, and its log.
 #include "blend/weighted.h"
+#include "pipeline/blend_stage.h"
 #include "maps/maps.h"
 #include "support/parallel.h"
 #include "support/recording_reporter.h"

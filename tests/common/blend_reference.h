@@ -3,7 +3,7 @@
 #pragma once
 
 #include "blend/blend.h"
-#include "exposure/image_set.h"
+#include "pipeline/image_set.h"
 
 #include <vector>
 

@@ -2,7 +2,7 @@
 // against, and random maps to feed both.
 #pragma once
 
-#include "exposure/image_set.h"
+#include "pipeline/image_set.h"
 #include "maps/maps.h"
 
 #include <QString>

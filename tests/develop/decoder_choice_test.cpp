@@ -3,8 +3,8 @@
 #include "develop/decoder_choice.h"
 
 #include "develop/dcraw_process.h"
-#include "develop/full_development.h"
-#include "exposure/image_set.h"
+#include "pipeline/full_development.h"
+#include "pipeline/image_set.h"
 #include "support/recording_reporter.h"
 #include "tests/common/fake_decoder.h"
 #include "tests/common/test_images.h"

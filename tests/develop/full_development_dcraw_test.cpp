@@ -1,8 +1,8 @@
 // The headless full development with the real dcraw on small generated sets:
 // its TIFFs are byte for byte those of one dcraw process over the whole set.
-#include "develop/full_development.h"
+#include "pipeline/full_development.h"
 
-#include "exposure/image_set.h"
+#include "pipeline/image_set.h"
 #include "support/recording_reporter.h"
 #include "tests/common/test_images.h"
 

@@ -1,9 +1,9 @@
 // The full development driven without a window: a recording reporter, the
 // stand-in decoder, and the test deciding when each process ends.
-#include "develop/full_development.h"
+#include "pipeline/full_development.h"
 
-#include "exposure/exposure.h"
-#include "exposure/image_set.h"
+#include "pipeline/calc_ev.h"
+#include "pipeline/image_set.h"
 #include "support/recording_reporter.h"
 #include "tests/common/fake_decoder.h"
 #include "tests/common/test_images.h"

@@ -1,7 +1,7 @@
 // LibRaw's dcraw_emu as the decoder, for real, on generated DNG sets: the
 // development is dcraw_emu run by hand, and the window and orrindale-batch
 // take a set from RAW files to a blended TIFF with it.
-#include "develop/full_development.h"
+#include "pipeline/full_development.h"
 #include "support/recording_reporter.h"
 #include "tests/app/window_fixture.h"
 #include "tests/common/test_images.h"

@@ -1,6 +1,6 @@
 // Relative exposures: the factors measured on synthetic brackets, the exact
 // log of a run, the gap checks, the histogram picture and its save failure.
-#include "exposure/exposure.h"
+#include "pipeline/calc_ev.h"
 #include "exposure/histogram_band.h"
 #include "support/objeto_imagen.h"
 #include "support/parallel.h"

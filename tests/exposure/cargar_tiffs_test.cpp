@@ -1,6 +1,6 @@
 // Loading the developed TIFF set: order, missing and undecodable files, size
 // checks, and a loaded set surviving a call with too few RAW files.
-#include "exposure/exposure.h"
+#include "pipeline/calc_ev.h"
 #include "support/parallel.h"
 #include "support/recording_reporter.h"
 #include "tests/common/exposure_sets.h"

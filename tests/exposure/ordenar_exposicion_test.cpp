@@ -1,6 +1,6 @@
 // Sorting the set by exposure: level lines, ranking with ties, the reordered
 // set, the release without reloading, and the system decimal separator.
-#include "exposure/exposure.h"
+#include "pipeline/calc_ev.h"
 #include "support/parallel.h"
 #include "support/recording_reporter.h"
 #include "tests/common/exposure_sets.h"

@@ -3,8 +3,10 @@
 // that name kept, the failure reported as each procedure reports it, and the
 // same process writing the file whole once the limit is lifted.
 #include "blend/blend.h"
-#include "exposure/exposure.h"
+#include "pipeline/blend_stage.h"
+#include "pipeline/calc_ev.h"
 #include "maps/maps.h"
+#include "pipeline/map_stage.h"
 #include "support/gfl_bitmap.h"
 #include "support/numbers.h"
 #include "support/recording_reporter.h"

@@ -4,8 +4,10 @@
 // same process then works on what fits. Skipped under AddressSanitizer, whose
 // shadow memory alone is beyond any such limit.
 #include "blend/blend.h"
-#include "exposure/exposure.h"
+#include "pipeline/blend_stage.h"
+#include "pipeline/calc_ev.h"
 #include "maps/maps.h"
+#include "pipeline/map_stage.h"
 #include "support/errors.h"
 #include "support/image_memory.h"
 #include "support/objeto_imagen.h"

@@ -2,6 +2,7 @@
 // stages against the literal ones, the decoding table, and whole builds with
 // their log and map file.
 #include "maps/maps.h"
+#include "pipeline/map_stage.h"
 #include "support/errors.h"
 #include "support/parallel.h"
 #include "support/recording_reporter.h"

@@ -4,6 +4,7 @@
 #include "support/paths.h"
 #include "support/recording_reporter.h"
 #include "tests/common/test_images.h"
+#include "pipeline/calc_ev.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -3,7 +3,7 @@
 // them again. The load checks each against its file: nothing stale is used.
 #pragma once
 
-#include "exposure/image_set.h"
+#include "pipeline/image_set.h"
 
 #include <QSet>
 #include <QString>

@@ -1,80 +1,17 @@
-// Loading the developed TIFF set: one TIFF for each RAW file, all of one
-// size. Files are decoded in parallel, then taken over and reported in set
+// Loading the developed TIFF set and sorting it by exposure, as the log tells
+// them: files are decoded in parallel, then taken over and reported in set
 // order, so the log and the set are those of a file-by-file load.
-#include "exposure/exposure.h"
+#include "pipeline/calc_ev.h"
 
-#include "support/gfl_bitmap.h"
-#include "support/parallel.h"
+#include "exposure/exposure_measures.h"
+#include "support/errors.h"
+#include "support/numbers.h"
 #include "support/paths.h"
 #include "support/reporter.h"
 
-#include <exception>
 #include <vector>
 
 namespace {
-
-struct Candidate {
-    QString path;
-    bool exists = false;
-    FileStamp stamp;             // taken before decoding: a file changed meanwhile reloads later
-    std::exception_ptr badName;  // the RAW name had no extension
-    GflBitmap image;
-    BitmapIoResult io;
-};
-
-// The entries the sequential loop would reach, up to and including the first
-// RAW name that cannot be turned into a TIFF path.
-std::vector<Candidate> listCandidates(const QString& folder, const QStringList& archivosRAW,
-                                      const QString& tiffFolder) {
-    std::vector<Candidate> candidates;
-    for (const QString& raw : archivosRAW) {
-        Candidate c;
-        try {
-            c.path = tiffDeRaw(folder + raw, tiffFolder);
-        } catch (...) {
-            c.badName = std::current_exception();
-            candidates.push_back(std::move(c));
-            break;
-        }
-        c.exists = ExisteArchivo(c.path);
-        candidates.push_back(std::move(c));
-    }
-    return candidates;
-}
-
-// Takes the frame decoded ahead for this file, when it is still that file.
-bool takePreloaded(Candidate& c, std::vector<TIFFPrecargado>& preloaded) {
-    for (TIFFPrecargado& p : preloaded) {
-        if (p.path != c.path || p.image.empty()) continue;
-        const FileStamp now = fileStamp(c.path);
-        if (!now.valid || now != p.stamp) return false;
-        c.stamp = now;
-        c.image = std::move(p.image);
-        return true;
-    }
-    return false;
-}
-
-void decodeAll(std::vector<Candidate>& candidates, std::vector<TIFFPrecargado>& preloaded,
-               Reporter& reporter) {
-    std::vector<Candidate*> present;
-    for (Candidate& c : candidates)
-        if (c.exists && !takePreloaded(c, preloaded)) present.push_back(&c);
-    // Those not taken are stale or not of this set.
-    std::vector<TIFFPrecargado>().swap(preloaded);
-    // One band per file: as many files at once as there are worker threads.
-    SharedProgress progress(static_cast<long long>(present.size()),
-                            [&reporter](int percent) { reporter.stageProgress(percent); });
-    parallelRows(static_cast<int>(present.size()), 1, [&](const RowBand& band) {
-        for (int i = band.begin; i < band.end; ++i) {
-            Candidate& c = *present[static_cast<size_t>(i)];
-            c.stamp = fileStamp(c.path);
-            c.io = loadBitmapQuiet(c.path, c.image);
-            progress.done();
-        }
-    });
-    progress.finish();
-}
 
 void insufficient(Reporter& reporter) {
     reporter.EscribirEstado(QStringLiteral("\r\nInsufficient TIFF files"), true);
@@ -101,16 +38,17 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
             false);
         started = true;
         if (set.TIFFsCargados) set.release();
-        set.TablaMapa.clear();
-        set.TablaMapaImagenes = 0;
+        set.forget();
         set.Cobertura.clear();
 
-        std::vector<Candidate> candidates = listCandidates(folder, archivosRAW, set.place.folder);
-        decodeAll(candidates, set.TIFFsPrecargados, reporter);
+        std::vector<FrameCandidate> candidates =
+            listFrameCandidates(folder, archivosRAW, set.place.folder);
+        decodeFrameCandidates(candidates, set.TIFFsPrecargados,
+                              [&reporter](int percent) { reporter.stageProgress(percent); });
 
         int count = 0;
         bool mismatch = false;
-        for (Candidate& c : candidates) {
+        for (FrameCandidate& c : candidates) {
             if (c.badName) std::rethrow_exception(c.badName);
             if (!c.exists) {
                 reporter.EscribirEstado(QStringLiteral("file ") + NombreArchivo(c.path) +
@@ -167,5 +105,41 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
         // Whatever was loaded is not a checked set.
         if (started) set.release();
         return -1;
+    }
+}
+
+void OrdenarPorExposicion(bool recargar, ImageSet& set, Reporter& reporter) {
+    try {
+        reporter.EscribirEstado(QStringLiteral("\r\nCalculating absolute exposure..."), true);
+        if (!set.usable())
+            throw RunError(kErrInvalidArgument, QStringLiteral("The image set is not loaded"));
+        const int n = static_cast<int>(set.ImagenesTIFF.size());
+        std::vector<uint64_t> sums(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            sums[static_cast<size_t>(i)] = channelSum(set.ImagenesTIFF[static_cast<size_t>(i)]);
+            reporter.EscribirEstado(
+                NombreArchivo(set.ArchivosTIFF[i]) + QStringLiteral(": ") +
+                    shortestDecimal(meanLevelPercent(sums[static_cast<size_t>(i)], set.AnchoImagen,
+                                                     set.AltoImagen)) +
+                    QStringLiteral("%"),
+                true);
+        }
+
+        reporter.EscribirEstado(QStringLiteral("Sorting images by exposure..."), true);
+        const std::vector<int16_t> order = rankByExposure(sums);
+        set.OrdenExposicion = order;
+        set.TIFFMenosExpuesto = set.ArchivosTIFF[order[0] - 1];
+
+        if (recargar) {
+            reporter.EscribirEstado(QStringLiteral("Reloading sorted images..."), true);
+            reorderFrames(set, order);
+        } else {
+            set.release();
+        }
+        reporter.processEvents();
+    } catch (...) {
+        reporter.InformarError(QStringLiteral("OrdenarPorExposicion"));
+        // A set of unknown order must not reach the later stages.
+        set.release();
     }
 }

@@ -1,9 +1,9 @@
-// Relative exposures of the sorted set: each neighbouring pair measured on its
-// well-exposed, unclipped samples, by the ratio of sums (Average) or the
-// median of log ratios (Median, with a histogram picture).
-#include "exposure/exposure.h"
+// The relative exposures as the log tells them, with the histogram picture of
+// the Median method, and "Calc EV" as one call.
+#include "pipeline/calc_ev.h"
 
-#include "exposure/exposure_scan.h"
+#include "align/align.h"
+#include "exposure/exposure_measures.h"
 #include "exposure/histogram_band.h"
 #include "support/errors.h"
 #include "support/numbers.h"
@@ -31,7 +31,9 @@ QString imageLine(const QString& path, double factor, bool metodoMedia, int k, d
            shortestDecimal(level) + QStringLiteral("% lev)");
 }
 
-int gapFailure(const QString& kind, const ImageSet& set, int k, Reporter& reporter) {
+int gapFailure(ExposureGap gap, const ImageSet& set, int k, Reporter& reporter) {
+    const QString kind = gap == ExposureGap::TooWide ? QStringLiteral("Too wide exposure gap")
+                                                     : QStringLiteral("Too narrow exposure gap");
     reporter.EscribirEstado(kind, true);
     reporter.EscribirEstado(QStringLiteral("DONE"), true);
     reporter.MostrarError(kind + QStringLiteral(" between ") +
@@ -64,44 +66,16 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
         }
 
         for (int k = 2; k <= n; ++k) {
-            // Taken per pair: the window runs at every status line, and the scans
-            // refuse a pair that is no longer two images of the set's size.
-            const GflBitmap& dark = set.ImagenesTIFF[static_cast<size_t>(k) - 2];
-            const GflBitmap& bright = set.ImagenesTIFF[static_cast<size_t>(k) - 1];
-            const double previous = e[static_cast<size_t>(k) - 2];
-            // An aligned set: samples a frame did not cover are no samples.
-            const bool aligned = set.Cobertura.size() == set.ImagenesTIFF.size();
-            const CoveredRows* darkCover =
-                aligned ? &set.Cobertura[static_cast<size_t>(k) - 2] : nullptr;
-            const CoveredRows* brightCover =
-                aligned ? &set.Cobertura[static_cast<size_t>(k) - 1] : nullptr;
-            uint64_t count = 0;
-            double factor = 0;
-            PairMedian median;
-            int medianBin = 0;
-            if (metodoMedia) {
-                const PairAverage sums = scanPairAverage(dark, bright, darkCover, brightCover);
-                count = sums.count;
-                if (sums.sumBright == 0)
-                    return gapFailure(QStringLiteral("Too wide exposure gap"), set, k, reporter);
-                if (sums.sumDark > sums.sumBright)
-                    return gapFailure(QStringLiteral("Too narrow exposure gap"), set, k, reporter);
-                factor = static_cast<double>(sums.sumDark) / static_cast<double>(sums.sumBright) *
-                         previous;
-            } else {
-                median = scanPairMedian(dark, bright, darkCover, brightCover);
-                count = median.count;
-                medianBin = histogramMedian(median.bins);
-                if (medianBin < 0)
-                    return gapFailure(QStringLiteral("Too wide exposure gap"), set, k, reporter);
-                factor = previous / std::pow(2.0, medianBin / 1000.0);
-            }
-            e[static_cast<size_t>(k) - 1] = factor;
-            const double level =
-                roundHalfEven(static_cast<double>(count) / width / height / 3 * 1000) / 10;
-            reporter.EscribirEstado(
-                imageLine(set.ArchivosTIFF[k - 1], factor, metodoMedia, k, level), true);
-            if (picture) drawHistogramBand(*picture, median.bins, k, medianBin);
+            // Measured per pair: the window runs at every status line, and the
+            // scans refuse a pair that is no longer two images of the set's size.
+            const PairExposure pair =
+                measurePairExposure(set, k, metodoMedia, e[static_cast<size_t>(k) - 2]);
+            if (pair.gap != ExposureGap::Measured) return gapFailure(pair.gap, set, k, reporter);
+            e[static_cast<size_t>(k) - 1] = pair.factor;
+            reporter.EscribirEstado(imageLine(set.ArchivosTIFF[k - 1], pair.factor, metodoMedia, k,
+                                              usedLevelPercent(pair.count, width, height)),
+                                    true);
+            if (picture) drawHistogramBand(*picture, pair.median.bins, k, pair.medianBin);
             reporter.stageProgress((k - 1) * 100 / (n - 1));
         }
 
@@ -128,4 +102,28 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
         reporter.InformarError(QStringLiteral("CalcularExpRelativas"));
         return -1;
     }
+}
+
+int calcularEV(const QString& rutaReferencia, const QStringList& archivosRAW, bool metodoMedia,
+               ImageSet& set, Reporter& reporter) {
+    return calcularEV(rutaReferencia, archivosRAW, metodoMedia, AlignSettings(), set, reporter);
+}
+
+int calcularEV(const QString& rutaReferencia, const QStringList& archivosRAW, bool metodoMedia,
+               const AlignSettings& align, ImageSet& set, Reporter& reporter) {
+    if (CargarTIFFs(rutaReferencia, archivosRAW, set, reporter) <= 1) return -1;
+    OrdenarPorExposicion(true, set, reporter);
+    // A failed sort has been reported and has released the set.
+    if (!set.TIFFsCargados) return -1;
+    if (!alignImages(align, set, reporter)) return -1;
+    if (CalcularExpRelativas(rutaReferencia, metodoMedia, set, reporter) == -1) return -1;
+    if (set.Cobertura.empty()) return 1;
+    try {
+        fillUncovered(set);
+    } catch (...) {
+        reporter.InformarError(QStringLiteral("calcularEV"));
+        set.release();
+        return -1;
+    }
+    return 1;
 }

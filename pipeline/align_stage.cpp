@@ -1,6 +1,7 @@
 // "Aligning images...": the stage of "Calc EV" that estimates the moves of a
-// handheld set, reports them and resamples the frames in the set.
+// handheld set, reports them and puts the frames into image 1's geometry.
 #include "align/align.h"
+#include "pipeline/calc_ev.h"
 
 #include "support/errors.h"
 #include "support/numbers.h"
@@ -34,19 +35,17 @@ bool alignImages(const AlignSettings& settings, ImageSet& set, Reporter& reporte
         for (size_t k = 1; k < n; ++k) {
             const QString& path = set.ArchivosTIFF[static_cast<qsizetype>(k)];
             if (!moves[k].aligned) {
-                const QString text = NombreArchivo(path) + QStringLiteral(": could not be aligned, used as shot");
+                const QString text =
+                    NombreArchivo(path) + QStringLiteral(": could not be aligned, used as shot");
                 reporter.EscribirEstado(text, true);
                 reporter.MostrarAviso(text);
                 continue;
             }
-            const RigidMove& move = moves[k].move;
             // The window runs at every status line: the set is checked again.
             if (!set.usable())
                 throw RunError(kErrInvalidArgument, QStringLiteral("The image set is not loaded"));
-            if (cornerShift(move, set.AnchoImagen, set.AltoImagen) >= kNegligibleCornerShift) {
-                resampleInPlace(set.ImagenesTIFF[k], move, set.Cobertura[k]);
-            }
-            reporter.EscribirEstado(moveLine(path, move), true);
+            placeFrame(set.ImagenesTIFF[k], moves[k].move, set.Cobertura[k]);
+            reporter.EscribirEstado(moveLine(path, moves[k].move), true);
             reporter.stageProgress(static_cast<int>(k * 100 / (n - 1)));
         }
         return true;

@@ -1,5 +1,5 @@
 // One worker thread decodes developed TIFFs in the order they appear.
-#include "batch/tiff_prefetch.h"
+#include "pipeline/tiff_prefetch.h"
 
 #include "develop/decoder_pool.h"
 #include "develop/decoder_resources.h"

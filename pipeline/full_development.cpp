@@ -1,10 +1,10 @@
 // The full development and its highlight-recovery re-run, one dcraw process
 // per file, polled by the window's timers or a headless loop.
-#include "develop/full_development.h"
+#include "pipeline/full_development.h"
 
 #include "develop/decoder_resources.h"
 #include "develop/raw_set.h"
-#include "exposure/exposure.h"
+#include "pipeline/calc_ev.h"
 #include "support/paths.h"
 #include "support/reporter.h"
 

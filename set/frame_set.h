@@ -1,10 +1,9 @@
-// The image set of one "Calc EV" run: the developed TIFF files, their decoded
-// images, their order by exposure and the measured relative exposures. Owned
-// by the main window and handed to the exposure, map and blend procedures.
+// The frames of one set as every stage sees them: the developed TIFF files,
+// their decoded images, their order by exposure, what each frame covers after
+// alignment and the measured relative exposures.
 #pragma once
 
 #include "support/gfl_bitmap.h"
-#include "support/output_place.h"
 #include "support/paths.h"
 
 #include <QString>
@@ -25,21 +24,9 @@ struct CoveredRows {
     }
 };
 
-// A TIFF decoded ahead of the load that needs it (while the rest of its set
-// was still developing), with the version of the file it was decoded from.
-struct TIFFPrecargado {
-    QString path;
-    FileStamp stamp;
-    GflBitmap image;
-};
-
 // Lists are stored 0-based: image k of the set lives at index k - 1.
 // OrdenExposicion holds 1-based positions, as the log and the map code count.
-struct ImageSet {
-    // Where the set's developed TIFFs and every file made from them go, and
-    // how those are named. Left empty by the window: beside the RAW files.
-    // Loads and releases keep it.
-    OutputPlace place;
+struct FrameSet {
     QStringList ArchivosTIFF;             // full paths, parallel to ImagenesTIFF
     std::vector<GflBitmap> ImagenesTIFF;  // decoded 16-bit RGB images
     int32_t AnchoImagen = 0, AltoImagen = 0;
@@ -53,21 +40,6 @@ struct ImageSet {
     // Coverage of each image after alignment, parallel to ImagenesTIFF; empty
     // when the set was not aligned. Every load empties it.
     std::vector<CoveredRows> Cobertura;
-    // Files decoded ahead: the next load takes each one whose file is still
-    // the version decoded, instead of reading it again, and then drops them.
-    std::vector<TIFFPrecargado> TIFFsPrecargados;
-
-    // Decoding table of the last map built from this set (grey level ->
-    // fractional image number) and the number of images it was built for.
-    // Empty until a build; every load empties it, so no stage decodes a map
-    // against a set it was not built for.
-    std::vector<float> TablaMapa;
-    int TablaMapaImagenes = 0;
-
-    bool tablaMapaValida() const {
-        return TablaMapa.size() == 256 && TablaMapaImagenes >= 2 &&
-               static_cast<size_t>(TablaMapaImagenes) == ImagenesTIFF.size();
-    }
 
     // Frees every image's pixels (the records stay, 0 x 0) and clears
     // TIFFsCargados. The file lists and the ranking are kept.
@@ -76,4 +48,7 @@ struct ImageSet {
     // True when the set may be read by a later stage: loaded, at least two
     // images, one path per image and every image AnchoImagen x AltoImagen.
     bool usable() const;
+
+    // Whether the set was aligned: one coverage list per image.
+    bool aligned() const { return !Cobertura.empty() && Cobertura.size() == ImagenesTIFF.size(); }
 };

@@ -1,8 +1,9 @@
-// The exposure-analysis procedures the main window calls: load the developed
-// TIFF set, sort it by exposure, measure the relative exposures.
+// "Calc EV" and its steps as the window and the batch run them: load the
+// developed TIFF set, sort it by exposure, align handheld frames, measure the
+// relative exposures. Each step tells the user what it does.
 #pragma once
 
-#include "exposure/image_set.h"
+#include "pipeline/image_set.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +23,12 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
 // OrdenExposicion and TIFFMenosExpuesto carry the ranking. On an unexpected
 // failure the set is released (TIFFsCargados false): its order is unknown.
 void OrdenarPorExposicion(bool recargar, ImageSet& set, Reporter& reporter);
+
+// The stage of "Calc EV" between sorting and the relative exposures: the
+// status lines, the estimate, a WARNING for frames that could not be aligned,
+// and the resampled frames in the set with their coverage. Returns false (the
+// set released, the failure reported) on an unexpected failure.
+bool alignImages(const AlignSettings& settings, ImageSet& set, Reporter& reporter);
 
 // Measures ExpRelativas of the loaded, sorted set: metodoMedia true = Average,
 // false = Median (which also writes the "His_hhmmss.gif" histogram beside the

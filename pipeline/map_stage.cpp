@@ -1,6 +1,6 @@
 // "Build map" from start to end: thresholds, index map, border stages,
 // decoding table and the map PNG beside the reference file.
-#include "maps/maps.h"
+#include "pipeline/map_stage.h"
 
 #include "support/errors.h"
 #include "support/numbers.h"
@@ -59,8 +59,7 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
         indices = ByteMap();
 
         // The table belongs to the set the map was built from.
-        set.TablaMapa = buildTablaMapa(n);
-        set.TablaMapaImagenes = n;
+        set.buildFor(n);
 
         reporter.EscribirEstado(QStringLiteral("Generating PNG map..."), true);
         const QString name =

@@ -1,13 +1,13 @@
-// Release and sanity check of the image set.
-#include "exposure/image_set.h"
+// Release and sanity check of a set's frames.
+#include "set/frame_set.h"
 
-void ImageSet::release() {
+void FrameSet::release() {
     for (GflBitmap& image : ImagenesTIFF) LiberarGflBitmap(image);
     Cobertura.clear();
     TIFFsCargados = false;
 }
 
-bool ImageSet::usable() const {
+bool FrameSet::usable() const {
     if (!TIFFsCargados || ImagenesTIFF.size() < 2 ||
         static_cast<size_t>(ArchivosTIFF.size()) != ImagenesTIFF.size())
         return false;
