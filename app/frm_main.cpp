@@ -1,6 +1,7 @@
 // Main window: construction, start-up, exit, and the wiring of every control
 // to its handler.
 #include "app/frm_main.h"
+#include "pipeline/set_settings.h"
 
 #include "app/dcraw_log_window.h"
 #include "app/frm_intro.h"
@@ -117,20 +118,21 @@ void frmMain::Form_Load() {
 void frmMain::fillLists() {
     // Each index is set the way the user would pick it, so the lists' handlers
     // set up the multipliers, saturation and gamma that go with it.
+    const SetSettings start = defaultSettings();
     cmbWB->addItems(itemsWB());
-    cmbWB->setCurrentIndex(2);
+    cmbWB->setCurrentIndex(kDefaultPresetWB);
     cmbWB_Click();
     cmbSat->addItems(itemsSaturacion());
-    cmbSat->setCurrentIndex(0);
+    cmbSat->setCurrentIndex(kDefaultSaturationPreset);
     cmbSat_Click();
     cmbQuality->addItems(itemsCalidad());
-    cmbQuality->setCurrentIndex(3);
+    cmbQuality->setCurrentIndex(start.develop.calidad);
     cmbQuality_Click();
     cmbProfile->addItems(itemsPerfil());
-    cmbProfile->setCurrentIndex(1);
+    cmbProfile->setCurrentIndex(start.develop.perfil);
     cmbProfile_Click();
     cmbDecoder->addItems(itemsDecoder());
-    cmbDecoder->setCurrentIndex(static_cast<int>(DecoderSetting::Automatic));
+    cmbDecoder->setCurrentIndex(static_cast<int>(start.decoder));
 }
 
 void frmMain::connectControls() {

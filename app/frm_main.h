@@ -11,6 +11,7 @@
 #include "pipeline/image_set.h"
 #include "blend/blend.h"
 #include "maps/maps.h"
+#include "pipeline/set_settings.h"
 #include "support/objeto_imagen.h"
 
 #include <QImage>
@@ -174,7 +175,9 @@ public:
     QLabel* lblFooter = nullptr;
     QLabel* lblWeb = nullptr;
 
-    // Settings as they stand in the controls right now.
+    // Settings as they stand in the controls right now: the whole record,
+    // for a blend in B&W or colour, and the development's part of it.
+    SetSettings readSetSettings(bool blancoNegro = false) const;
     DevelopSettings readSettings() const;
     DecoderSetting decoderSetting() const;
     DecoderPaths decoderPaths() const { return {hooks_.rutaDCRAW, hooks_.rutaLibRaw}; }

@@ -15,15 +15,31 @@
 #include <QRadioButton>
 #include <QScrollBar>
 
-MapSettings frmMain::readMapSettings() const {
-    MapSettings s;
-    s.umbral = hscTH->value();
-    s.balanceCamara = optWB[kWBCamara]->isChecked();
-    for (int i = 0; i < 3; ++i) s.txtWB[static_cast<size_t>(i)] = txtWB[i]->text();
-    s.antiGhost = hscAntiGhost->value();
-    s.progressive = hscProgressive->value();
+SetSettings frmMain::readSetSettings(bool blancoNegro) const {
+    SetSettings s = defaultSettings();
+    s.develop = readSettings();
+    s.hlRecovery = chkHLRecovery->isChecked();
+    s.decoder = decoderSetting();
+    s.metodoMedia = estado.MetodoMedia;
+    s.align.alinear = chkAlign->isChecked();
+    s.map.umbral = hscTH->value();
+    s.map.antiGhost = hscAntiGhost->value();
+    s.map.progressive = hscProgressive->value();
+    s.mapFile = txtRutaMap->text();
+    s.blend.merge = chkWeighted->isChecked() ? BlendMerge::Weighted : BlendMerge::Select;
+    s.blend.blancoNegro = blancoNegro;
+    s.blend.pesoRojo = hscBWR->value();
+    s.blend.pesoAzul = hscBWB->value();
+    s.blend.gamma = hscGamma->value();
+    s.gammaChosen = true;  // the bar, which choosing a profile has moved
+    s.blend.ettr = chkETTR->isChecked();
+    s.blend.numBracketing = estado.NumBracketing;
+    s.blend.evBracketing = estado.EVBracketing;
+    deriveSettings(s);
     return s;
 }
+
+MapSettings frmMain::readMapSettings() const { return readSetSettings().map; }
 
 void frmMain::cmdBuildMap_Click() {
     if (!estado.ImagenMostrada || busy()) return;
@@ -50,18 +66,7 @@ void frmMain::cmdSelMap_Click() {
 }
 
 BlendSettings frmMain::readBlendSettings(bool blancoNegro) const {
-    BlendSettings s;
-    s.blancoNegro = blancoNegro;
-    s.gamma = hscGamma->value();
-    s.pesoRojo = hscBWR->value();
-    s.pesoAzul = hscBWB->value();
-    s.ettr = chkETTR->isChecked();
-    s.merge = chkWeighted->isChecked() ? BlendMerge::Weighted : BlendMerge::Select;
-    s.numBracketing = estado.NumBracketing;
-    s.evBracketing = estado.EVBracketing;
-    s.perfil = cmbProfile->currentText();
-    s.rutaMapa = txtRutaMap->text();
-    return s;
+    return readSetSettings(blancoNegro).blend;
 }
 
 void frmMain::blend(bool blancoNegro) {

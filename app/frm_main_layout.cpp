@@ -2,6 +2,7 @@
 // tooltips, ranges and initial states.
 #include "app/frm_main.h"
 #include "app/preview_box.h"
+#include "pipeline/set_settings.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -79,6 +80,8 @@ QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, int 
 }  // namespace
 
 void frmMain::buildControls() {
+    // The controls start at the settings every set starts from.
+    const SetSettings start = defaultSettings();
     QFont base(QStringLiteral("Liberation Sans"));
     base.setPointSizeF(8.25);
     setFont(base);
@@ -199,17 +202,18 @@ void frmMain::buildControls() {
     frmMap = frame(this, "frmMap", QStringLiteral("Calc EV / Build map"), 424, 432, 185, 209);
     Label1 = label(frmMap, "Label1", QStringLiteral("Map threshold"), 8, 20, 169, 14,
                    QStringLiteral("Threshold to saturation to consider a RGB channel valid"));
-    hscTH = bar(frmMap, "hscTH", 8, 38, 128, 0, 99, 90);
+    hscTH = bar(frmMap, "hscTH", 8, 38, 128, 0, 99, start.map.umbral);
     lblTH = label(frmMap, "lblTH", QStringLiteral("90%"), 140, 39, 37, 14);
     Label12 = label(frmMap, "Label12", QStringLiteral("Anti ghosting"), 8, 64, 169, 14,
                     QStringLiteral("Radius in pixels for Anti ghosting in border areas. It is "
                                    "recommended to keep this value as low as possible"));
-    hscAntiGhost = bar(frmMap, "hscAntiGhost", 8, 82, 128, 0, 50, 0);
+    hscAntiGhost = bar(frmMap, "hscAntiGhost", 8, 82, 128, 0, 50, start.map.antiGhost);
     lblAntiGhost = label(frmMap, "lblAntiGhost", QStringLiteral("0px"), 140, 83, 37, 14);
     Label4 = label(frmMap, "Label4", QStringLiteral("Progressive blending"), 8, 108, 169, 14,
                    QStringLiteral("Radius in pixels for Progressive blending in border areas. This "
                                   "parameter will force extra Anti ghosting radius"));
-    hscProgressive = bar(frmMap, "hscProgressive", 8, 126, 128, 0, 50, 3);
+    hscProgressive =
+        bar(frmMap, "hscProgressive", 8, 126, 128, 0, 50, start.map.progressive);
     lblProgressive = label(frmMap, "lblProgressive", QStringLiteral("3px"), 140, 127, 37, 14);
     chkAlign = named(new QCheckBox(QStringLiteral("Align"), frmMap), "chkAlign", 8, 148, 120, 18);
     chkAlign->setToolTip(QStringLiteral(
@@ -239,16 +243,16 @@ void frmMain::buildControls() {
     Label6 = label(frmBlend, "Label6", QStringLiteral("B&W channel mix"), 8, 64, 201, 14,
                    QStringLiteral("RGB channel mixer for B&W output"));
     Label19 = label(frmBlend, "Label19", QStringLiteral("R"), 8, 82, 12, 14);
-    hscBWR = bar(frmBlend, "hscBWR", 22, 81, 146, 0, 100, 33);
+    hscBWR = bar(frmBlend, "hscBWR", 22, 81, 146, 0, 100, start.blend.pesoRojo);
     lblBWR = label(frmBlend, "lblBWR", QStringLiteral("33%"), 172, 82, 37, 14,
                    QStringLiteral("R channel mix"));
     Label21 = label(frmBlend, "Label21", QStringLiteral("B"), 8, 102, 12, 14);
-    hscBWB = bar(frmBlend, "hscBWB", 22, 101, 146, 0, 100, 33);
+    hscBWB = bar(frmBlend, "hscBWB", 22, 101, 146, 0, 100, start.blend.pesoAzul);
     lblBWB = label(frmBlend, "lblBWB", QStringLiteral("33%"), 172, 102, 37, 14,
                    QStringLiteral("B channel mix"));
     Label13 = label(frmBlend, "Label13", QStringLiteral("Output gamma"), 8, 126, 150, 14,
                     QStringLiteral("High precision floating point gamma correction"));
-    hscGamma = bar(frmBlend, "hscGamma", 8, 143, 110, 10, 30, 22);
+    hscGamma = bar(frmBlend, "hscGamma", 8, 143, 110, 10, 30, start.blend.gamma);
     lblGamma = label(frmBlend, "lblGamma", QStringLiteral("2,2"), 122, 144, 34, 14,
                      QStringLiteral("High precision (floating point) gamma correction"));
     chkETTR = toggle(frmBlend, "chkETTR", QStringLiteral("ETTR"), 160, 138, 49, 25,
@@ -259,10 +263,10 @@ void frmMain::buildControls() {
     Label23 = label(frmBlend, "Label23", QStringLiteral("Output AEB"), 8, 170, 201, 14, aebTip);
     Label14 = label(frmBlend, "Label14", QStringLiteral("Num"), 8, 188, 26, 14,
                     QStringLiteral("Number of bracketed images"));
-    hscBracketNum = bar(frmBlend, "hscBracketNum", 34, 187, 68, 1, 7, 1);
+    hscBracketNum = bar(frmBlend, "hscBracketNum", 34, 187, 68, 1, 7, start.blend.numBracketing);
     Label22 = label(frmBlend, "Label22", QStringLiteral("EV"), 114, 188, 20, 14,
                     QStringLiteral("Exposure gap of bracketed images"));
-    hscBracketEV = bar(frmBlend, "hscBracketEV", 136, 187, 73, 1, 4, 2);
+    hscBracketEV = bar(frmBlend, "hscBracketEV", 136, 187, 73, 1, 4, start.blend.evBracketing);
     txtBracket = named(new QLineEdit(QStringLiteral("NO BRACKETING"), frmBlend), "txtBracket", 8,
                        208, 201, 21);
     txtBracket->setReadOnly(true);

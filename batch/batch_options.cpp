@@ -61,6 +61,11 @@ class Parser {
     QString error_;
 };
 
+// --decoder's values, in the order of DecoderSetting.
+QStringList decoderNames() {
+    return {QStringLiteral("auto"), QStringLiteral("dcraw"), QStringLiteral("libraw")};
+}
+
 std::optional<double> number(const QString& text) { return parseUserNumber(text, QLocale::c()); }
 
 bool parseWhiteBalance(Parser& p, const QString& text, BatchOptions& o) {
@@ -133,12 +138,7 @@ QString checkedReportFile(Parser& p, const QString& file) {
 
 ParsedOptions parseBatchOptions(const QStringList& arguments) {
     BatchOptions o;
-    // The window's start-up: Daylight preset, default saturation, AHD, sRGB.
-    o.develop.modoWB = kWBPreset;
-    presetWB(2, o.develop.txtWB);
-    o.develop.calidad = 3;
-    o.develop.perfil = 1;
-    std::optional<int> gamma;
+    static_cast<SetSettings&>(o) = defaultSettings();
 
     Parser p(arguments);
     QStringList listed;  // references read from --sets-from
@@ -166,9 +166,7 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
             if (const auto v = p.value(arg)) o.develop.txtDCRAW = comprimirOpciones(*v);
         } else if (arg == QStringLiteral("--decoder")) {
             if (const auto v = p.value(arg)) {
-                const QStringList names{QStringLiteral("auto"), QStringLiteral("dcraw"),
-                                        QStringLiteral("libraw")};  // in the list's order
-                const qsizetype k = names.indexOf(v->toLower());
+                const qsizetype k = decoderNames().indexOf(v->toLower());
                 if (k < 0)
                     p.fail(QStringLiteral("--decoder takes auto, dcraw or libraw; not '") + *v +
                            QStringLiteral("'"));
@@ -217,11 +215,13 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
                 const auto g = number(*v);
                 const double tenths = g ? *g * 10 : 0;
                 if (!g || std::fabs(tenths - std::round(tenths)) > 1e-9 || tenths < 10 - 1e-9 ||
-                    tenths > 30 + 1e-9)
+                    tenths > 30 + 1e-9) {
                     p.fail(QStringLiteral("--gamma takes 1.0 to 3.0 in tenths; not '") + *v +
                            QStringLiteral("'"));
-                else
-                    gamma = static_cast<int>(std::lround(tenths));
+                } else {
+                    o.blend.gamma = static_cast<int>(std::lround(tenths));
+                    o.gammaChosen = true;
+                }
             }
         } else if (arg == QStringLiteral("--merge")) {
             if (const auto v = p.value(arg)) {
@@ -275,16 +275,13 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
         p.fail(QStringLiteral("no RAW file given"));
     if (!p.error().isEmpty()) return {std::nullopt, p.error()};
 
-    // As the window: the thresholds use the multipliers the development uses.
-    o.map.balanceCamara = o.develop.modoWB == kWBCamara;
-    o.map.txtWB = o.develop.txtWB;
-    // Choosing a profile sets its gamma, which --gamma may then change.
-    o.blend.gamma = gamma ? *gamma : gammaParaPerfil(o.develop.perfil);
-    o.blend.perfil = itemsPerfil()[o.develop.perfil];
+    deriveSettings(o);
     return {o, QString()};
 }
 
 QString batchUsage() {
+    // The defaults shown are those every set starts from.
+    const SetSettings d = defaultSettings();
     return QStringLiteral(
         "Usage: orrindale-batch [options] REFERENCE...\n"
         "\n"
@@ -294,32 +291,32 @@ QString batchUsage() {
         "--out and --stable-names say otherwise.\n"
         "\n"
         "Development:\n"
-        "  --wb camera|preset:NAME|R,G,B  white balance (default preset:Daylight)\n"
+        "  --wb camera|preset:NAME|R,G,B  white balance (default preset:%1)\n"
         "  --saturation N          saturation level (default: dcraw's)\n"
-        "  --quality NAME          Bilinear, VNG, PPG or AHD (default AHD)\n"
+        "  --quality NAME          Bilinear, VNG, PPG or AHD (default %2)\n"
         "  --profile NAME          None, sRGB, \"Adobe RGB\", \"Wide Gamut\", \"ProPhoto RGB\",\n"
-        "                          \"CIE XYZ\" (default sRGB)\n"
+        "                          \"CIE XYZ\" (default %3)\n"
         "  --hl                    highlight recovery on the least exposed file\n"
         "  --dcraw-options TEXT    extra dcraw options\n"
         "  --decoder auto|dcraw|libraw  RAW decoder: auto uses dcraw unless it cannot\n"
-        "                          read a file of the set, then LibRaw (default auto)\n"
+        "                          read a file of the set, then LibRaw (default %4)\n"
         "  --no-develop            use the TIFF files already beside the RAW files\n"
         "Exposure and map:\n"
-        "  --method median|average relative exposures (default median)\n"
+        "  --method median|average relative exposures (default %5)\n"
         "  --align                 align handheld frames (shift and rotation) to the\n"
         "                          least exposed one before measuring\n"
-        "  --threshold 0..99       map threshold in percent (default 90)\n"
-        "  --anti-ghost 0..50      anti-ghosting radius in pixels (default 0)\n"
-        "  --progressive 0..50     progressive blending radius in pixels (default 3)\n"
+        "  --threshold 0..99       map threshold in percent (default %6)\n"
+        "  --anti-ghost 0..50      anti-ghosting radius in pixels (default %7)\n"
+        "  --progressive 0..50     progressive blending radius in pixels (default %8)\n"
         "  --map FILE              blend through this map instead of building one\n"
         "Blend:\n"
         "  --bw RED BLUE           B&W output with these channel weights in percent\n"
         "  --gamma 1.0..3.0        output gamma in tenths (default: the profile's)\n"
         "  --merge select|weighted each pixel from the map's choice, or every usable\n"
-        "                          frame averaged by its noise (default select)\n"
+        "                          frame averaged by its noise (default %9)\n"
         "  --ettr                  expose the output to the right\n"
-        "  --brackets 1..7         output files per blend (default 1)\n"
-        "  --step 1..4             EV between them (default 2)\n"
+        "  --brackets 1..7         output files per blend (default %10)\n"
+        "  --step 1..4             EV between them (default %11)\n"
         "  --no-blend              stop after the map\n"
         "  --contact-sheet         also write the B&W contact sheet\n"
         "Many sets:\n"
@@ -335,5 +332,15 @@ QString batchUsage() {
         "  --help, --version\n"
         "\n"
         "Exit status: 0 when every step of every set succeeded, 1 when a step failed,\n"
-        "2 for a usage error, 130 / 143 when stopped by SIGINT / SIGTERM.\n");
+        "2 for a usage error, 130 / 143 when stopped by SIGINT / SIGTERM.\n")
+        .arg(itemsWB().value(kDefaultPresetWB), itemsCalidad().value(d.develop.calidad),
+             itemsPerfil().value(d.develop.perfil),
+             decoderNames().value(static_cast<int>(d.decoder)),
+             d.metodoMedia ? QStringLiteral("average") : QStringLiteral("median"),
+             QString::number(d.map.umbral), QString::number(d.map.antiGhost),
+             QString::number(d.map.progressive),
+             d.blend.merge == BlendMerge::Weighted ? QStringLiteral("weighted")
+                                                   : QStringLiteral("select"))
+        .arg(d.blend.numBracketing)
+        .arg(d.blend.evBracketing);
 }

@@ -2,32 +2,18 @@
 // structs the window fills from its controls, with the window's defaults.
 #pragma once
 
-#include "align/align.h"
-#include "blend/blend.h"
-#include "develop/dcraw_command.h"
-#include "maps/maps.h"
+#include "pipeline/set_settings.h"
 
 #include <QString>
 #include <QStringList>
 #include <optional>
 
-struct BatchOptions {
-    DevelopSettings develop;  // Daylight preset, default saturation, AHD, sRGB
-    bool hlRecovery = false;
-    DecoderSetting decoder = DecoderSetting::Automatic;
-    bool noDevelop = false;
-    bool metodoMedia = false;  // Median
-    AlignSettings align;       // off
-    MapSettings map;           // threshold 90, anti-ghosting 0, progressive 3
-    QString mapFile;           // --map: blend through this file, no build
-    BlendSettings blend;       // select, gamma of the profile, 33/33, no ETTR, one file
-    bool noBlend = false;
-    bool contactSheet = false;
+// The record of what shapes each set's files, and how the batch runs the sets.
+struct BatchOptions : SetSettings {
     QStringList references;   // absolute; those of --sets-from after those given
     // Running many sets (all off by default: files beside the RAW files,
-    // named with the time of day, one set after another).
+    // one set after another).
     QString outDir;           // --out: each set's files in outDir/<reference stem>/
-    bool stableNames = false; // names led by the reference's stem, no time of day
     bool skipDone = false;    // skip sets whose completion record matches
     int jobs = 1;             // sets at once, as child processes
     int threads = 0;          // thread budget of this process; 0 = all cores

@@ -158,7 +158,7 @@ bool processSet(const BatchOptions& o, const QString& reference, StdoutReporter&
     const OutputPlace place = placeOf(o, reference);
     const QString folder = outputFolder(place, reference);
     const QString record = folder + recordFileName(reference);
-    const QJsonObject settings = recordSettings(o);
+    const QJsonObject settings = recordedSettings(o);
     auto line = [&](const QString& text) {
         std::fprintf(summary, "%s: %s\n", qPrintable(name), qPrintable(text));
         std::fflush(summary);

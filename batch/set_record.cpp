@@ -17,10 +17,6 @@ namespace {
 
 const QString kProgram = QStringLiteral("orrindale-batch");
 
-QJsonArray texts(const std::array<QString, 3>& values) {
-    return {values[0], values[1], values[2]};
-}
-
 }  // namespace
 
 QJsonArray setIdentity(const QString& reference) {
@@ -45,37 +41,6 @@ QString recordOfAnotherSet(const QString& path, const QJsonArray& identity) {
 
 QString recordFileName(const QString& reference) {
     return NombreArchivo(reference) + QStringLiteral(".orrindale.json");
-}
-
-QJsonObject recordSettings(const BatchOptions& o) {
-    return QJsonObject{
-        {"wb_mode", o.develop.modoWB},
-        {"wb", texts(o.develop.txtWB)},
-        {"saturation", o.develop.txtSat},
-        {"quality", o.develop.calidad},
-        {"profile", o.develop.perfil},
-        {"dcraw_options", o.develop.txtDCRAW},
-        {"hl", o.hlRecovery},
-        {"decoder", static_cast<int>(o.decoder)},
-        {"no_develop", o.noDevelop},
-        {"average", o.metodoMedia},
-        {"align", o.align.alinear},
-        {"threshold", o.map.umbral},
-        {"anti_ghost", o.map.antiGhost},
-        {"progressive", o.map.progressive},
-        {"map", o.mapFile},
-        {"merge", static_cast<int>(o.blend.merge)},
-        {"bw", o.blend.blancoNegro},
-        {"bw_red", o.blend.pesoRojo},
-        {"bw_blue", o.blend.pesoAzul},
-        {"gamma", o.blend.gamma},
-        {"ettr", o.blend.ettr},
-        {"brackets", o.blend.numBracketing},
-        {"step", o.blend.evBracketing},
-        {"no_blend", o.noBlend},
-        {"contact_sheet", o.contactSheet},
-        {"stable_names", o.stableNames},
-    };
 }
 
 bool writeRecord(const QString& path, const SetRecord& record) {

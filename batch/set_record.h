@@ -13,16 +13,13 @@
 // "<reference name>.orrindale.json".
 QString recordFileName(const QString& reference);
 
-// The settings that shape what a set's files hold and how they are named.
-QJsonObject recordSettings(const BatchOptions& options);
-
 // What tells one set from another: the names and sizes of its RAW files.
 QJsonArray setIdentity(const QString& reference);
 
 struct SetRecord {
     QString reference;
     QJsonArray identity;  // setIdentity(reference)
-    QJsonObject settings;
+    QJsonObject settings;  // recordedSettings() of the run
     QStringList files;       // full paths of the files the run wrote
     std::vector<double> ev;  // each frame's exposure in EV over the least exposed
     double seconds = 0;
