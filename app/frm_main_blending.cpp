@@ -2,14 +2,10 @@
 // contact sheet.
 #include "app/busy_scope.h"
 #include "app/frm_main.h"
-#include "blend/blend.h"
-#include "pipeline/blend_stage.h"
-#include "develop/dcraw_command.h"
-#include "pipeline/map_stage.h"
+#include "pipeline/set_pipeline.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -45,8 +41,9 @@ void frmMain::cmdBuildMap_Click() {
     if (!estado.ImagenMostrada || busy()) return;
     BusyScope busy(*this);
     for (QPushButton* b : {cmdBlend, cmdBlendBW, cmdTestBW}) b->setEnabled(false);
-    const QString path = GenerarMapa(txtRuta->text(), readMapSettings(), imagenes, reporter_);
-    if (!path.isEmpty()) txtRutaMap->setText(path);
+    const StageOutcome built =
+        SetPipeline(imagenes, reporter_).buildMap(txtRuta->text(), readSetSettings());
+    if (built.ok()) txtRutaMap->setText(built.files.value(0));
     showLatestResult();
     // However the build ended: a map may also come from "...".
     for (QPushButton* b : {cmdBlend, cmdBlendBW, cmdTestBW}) b->setEnabled(true);
@@ -73,7 +70,7 @@ void frmMain::blend(bool blancoNegro) {
     // The window runs at every status line: nothing else may start meanwhile.
     if (busy()) return;
     BusyScope busy(*this);
-    FusionarImagenes(txtRuta->text(), readBlendSettings(blancoNegro), imagenes, reporter_);
+    SetPipeline(imagenes, reporter_).blend(txtRuta->text(), readSetSettings(blancoNegro));
     showLatestResult();
 }
 
@@ -83,6 +80,6 @@ void frmMain::cmdBlendBW_Click() { blend(true); }
 void frmMain::cmdTestBW_Click() {
     if (busy()) return;
     BusyScope busy(*this);
-    TestImagenesBN(txtRuta->text(), txtRutaMap->text(), imagenes, reporter_);
+    SetPipeline(imagenes, reporter_).contactSheet(txtRuta->text(), txtRutaMap->text());
     showLatestResult();
 }

@@ -4,8 +4,8 @@
 #include "app/busy_scope.h"
 #include "app/dcraw_log_window.h"
 #include "app/frm_main.h"
-#include "pipeline/full_development.h"
 #include "develop/raw_set.h"
+#include "pipeline/set_pipeline.h"
 #include "support/paths.h"
 
 #include <QApplication>
@@ -85,12 +85,7 @@ void frmMain::ReveladoRapido(const QString& ruta, bool neutro) {
 
 void frmMain::Revelado(const QString& ruta) {
     try {
-        FullDevelopmentJob job;
-        job.rutaReferencia = ruta;
-        job.archivosRAW = ArchivosRAW;
-        job.settings = readSettings();
-        job.hlRecovery = chkHLRecovery->isChecked();
-        job.decoder = decoderSetting();
+        FullDevelopmentJob job = developmentJob(ruta, ArchivosRAW, readSetSettings());
         job.rutaDCRAW = hooks_.rutaDCRAW;
         job.rutaLibRaw = hooks_.rutaLibRaw;
         const DevelopmentStatus status = development_->start(job);

@@ -1,8 +1,7 @@
 // "Calc EV" and its method button.
 #include "app/busy_scope.h"
-#include "align/align.h"
 #include "app/frm_main.h"
-#include "pipeline/calc_ev.h"
+#include "pipeline/set_pipeline.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -12,10 +11,7 @@ void frmMain::cmdEV_Click() {
     if (!estado.ImagenMostrada || busy()) return;
     BusyScope busy(*this);
     for (QPushButton* b : {cmdBuildMap, cmdBlend, cmdBlendBW, cmdTestBW}) b->setEnabled(false);
-    AlignSettings align;
-    align.alinear = chkAlign->isChecked();
-    if (calcularEV(txtRuta->text(), ArchivosRAW, estado.MetodoMedia, align, imagenes, reporter_) !=
-        -1)
+    if (SetPipeline(imagenes, reporter_).measure(txtRuta->text(), ArchivosRAW, readSetSettings()).ok())
         cmdBuildMap->setEnabled(true);
     showLatestResult();
 }

@@ -5,15 +5,10 @@
 #include "batch/set_record.h"
 #include "batch/stdout_reporter.h"
 #include "batch/stop_signals.h"
-#include "pipeline/tiff_prefetch.h"
-#include "blend/blend.h"
-#include "pipeline/blend_stage.h"
 #include "develop/decoder_resources.h"
-#include "pipeline/full_development.h"
 #include "develop/raw_set.h"
-#include "pipeline/calc_ev.h"
-#include "maps/maps.h"
-#include "pipeline/map_stage.h"
+#include "pipeline/outcome_reporter.h"
+#include "pipeline/set_pipeline.h"
 #include "support/numbers.h"
 #include "support/paths.h"
 
@@ -31,80 +26,25 @@
 
 namespace {
 
-// Between looks at the decoders: short, as a finished frame waits that long.
-constexpr int kPollMs = 20;
-
-struct SetResult {
-    bool ok = false;
-    QString failure;         // what failed, for the report
-    std::vector<double> ev;  // each frame's exposure in EV over the first
-};
-
-bool runSet(const BatchOptions& o, const QString& reference, const OutputPlace& place,
-            StdoutReporter& rep, DecoderLauncher& launcher, SetResult& result) {
-    QStringList archivosRAW;
-    const RawListing listing = LeerArchivosRAW(reference, archivosRAW, rep);
-    if (!listing.listed || archivosRAW.isEmpty()) return false;
-    // More than ten files is told but not a failure: the first ten are the set.
-    rep.resetErrors();
-    const QString ruta = listing.reference;
+// One set through the pipeline, stopping before the next stage once a signal
+// has asked the batch to stop.
+StageOutcome runSet(const BatchOptions& o, const QString& reference, const OutputPlace& place,
+                    StdoutReporter& rep, DecoderLauncher& launcher, std::vector<double>& ev) {
     ImageSet set;
     set.place = place;
-
-    if (!o.noDevelop) {
-        // One process more than there are cores (or than the thread budget):
-        // the last frames of a set then develop side by side instead of one
-        // leaving a core idle.
-        FullDevelopmentOptions options;
-        options.maxProcesses = (o.threads > 0 ? o.threads : availableCores()) + 1;
-        options.limitCommandLength = false;
-        FullDevelopment development(launcher, rep, set, options);
-        FullDevelopmentJob job;
-        job.rutaReferencia = ruta;
-        job.archivosRAW = archivosRAW;
-        job.settings = o.develop;
-        job.hlRecovery = o.hlRecovery;
-        job.decoder = o.decoder;
-        // Frames are decoded as they come, while the others still develop.
-        // Not with highlight recovery, which loads the set itself meanwhile.
-        TiffPrefetch prefetch;
-        const DevelopmentStatus developed = developToEnd(development, job, kPollMs, [&] {
-            if (!o.hlRecovery) prefetch.take(development.pool());
-        });
-        prefetch.finish(set);
-        if (developed != DevelopmentStatus::Complete) return false;
-        if (development.numRevelados() < 2) {
-            result.failure = QStringLiteral("fewer than two files of ") + NombreArchivo(ruta) +
-                             QStringLiteral(" were developed");
-            std::fprintf(stderr, "orrindale-batch: %s\n", qPrintable(result.failure));
-            return false;
-        }
-    }
-    // A stopped batch begins no further stage.
-    if (stopSignal()) return false;
-    if (calcularEV(ruta, archivosRAW, o.metodoMedia, o.align, set, rep) == -1) return false;
-    for (double f : set.ExpRelativas) result.ev.push_back(f > 0 ? -std::log2(f) : 0.0);
-    if (stopSignal()) return false;
-
-    QString mapPath = o.mapFile;
-    if (mapPath.isEmpty()) {
-        mapPath = GenerarMapa(ruta, o.map, set, rep);
-        if (mapPath.isEmpty()) return false;
-    } else {
-        // A chosen map is decoded with the table a build for this set makes.
-        set.buildFor(static_cast<int>(set.ImagenesTIFF.size()));
-    }
-    if (stopSignal()) return false;
-    bool ok = true;
-    if (!o.noBlend) {
-        BlendSettings blend = o.blend;
-        blend.rutaMapa = mapPath;
-        ok = FusionarImagenes(ruta, blend, set, rep) == 1 && ok;
-    }
-    if (stopSignal()) return false;
-    if (o.contactSheet) ok = TestImagenesBN(ruta, mapPath, set, rep) == 1 && ok;
-    // A file that could not be saved is told in a box; the set has failed.
-    return ok && !rep.errorShown();
+    SetPipeline pipeline(set, rep, [](SetStage) { return stopSignal() == 0; });
+    SetPipeline::Development development;
+    development.launcher = &launcher;
+    // One process more than there are cores (or than the thread budget): the
+    // last frames of a set then develop side by side instead of one leaving a
+    // core idle.
+    development.options.maxProcesses = (o.threads > 0 ? o.threads : availableCores()) + 1;
+    development.options.limitCommandLength = false;
+    // Short, as a finished frame waits that long.
+    development.pollMs = 20;
+    const StageOutcome outcome = pipeline.runWholeSet(reference, o, development);
+    for (double f : set.ExpRelativas) ev.push_back(f > 0 ? -std::log2(f) : 0.0);
+    return outcome;
 }
 
 // Where a reference's files go and how they are named.
@@ -206,21 +146,24 @@ bool processSet(const BatchOptions& o, const QString& reference, StdoutReporter&
     // run stopped half-way leaves none.
     if (QFileInfo::exists(record) && !QFile::remove(record))
         std::fprintf(stderr, "orrindale-batch: cannot remove %s\n", qPrintable(record));
-    reporter.resetErrors();
-    reporter.takeWritten();
-    SetResult result;
+    StageOutcome outcome;
+    std::vector<double> ev;
     try {
-        result.ok = runSet(o, reference, place, reporter, launcher, result);
+        outcome = runSet(o, reference, place, reporter, launcher, ev);
     } catch (...) {
-        reporter.InformarError(QStringLiteral("orrindale-batch"));
+        OutcomeReporter told(reporter);
+        told.InformarError(QStringLiteral("orrindale-batch"));
+        outcome.result = StageOutcome::Result::Failed;
+        outcome.message = told.message();
     }
     // A stopped set has no summary and no record: the next run redoes it.
-    if (stopSignal()) return false;
-    QStringList written = reporter.takeWritten();
+    if (stopSignal() || outcome.result == StageOutcome::Result::Stopped) return false;
+    if (!outcome.told) std::fprintf(stderr, "orrindale-batch: %s\n", qPrintable(outcome.message));
+    QStringList written = outcome.files;
     const double seconds = static_cast<double>(timer.elapsed()) / 1000;
-    if (result.ok && (o.skipDone || !o.outDir.isEmpty())) {
+    if (outcome.ok() && (o.skipDone || !o.outDir.isEmpty())) {
         // Written last, so a record always means a finished set.
-        SetRecord r{reference, identity, settings, written, result.ev, seconds};
+        SetRecord r{reference, identity, settings, written, ev, seconds};
         if (writeRecord(record, r))
             written << record;
         else
@@ -229,16 +172,13 @@ bool processSet(const BatchOptions& o, const QString& reference, StdoutReporter&
     const QStringList names = sortedNames(written);
     line(names.isEmpty() ? QStringLiteral("no files written")
                          : QStringLiteral("wrote ") + names.join(QStringLiteral(", ")));
-    if (!result.ok && result.failure.isEmpty())
-        result.failure =
-            reporter.lastError().isEmpty() ? QStringLiteral("failed") : reporter.lastError();
+    QString failure = outcome.message.isEmpty() ? QStringLiteral("failed") : outcome.message;
     // A box's CR LF line ends are the window's; the report keeps plain ones.
-    result.failure.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    appendReport(o.reportFile, reference, result.ok ? QStringLiteral("ok") : result.failure, names,
-                 result.ev, seconds);
-    return result.ok;
+    failure.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    appendReport(o.reportFile, reference, outcome.ok() ? QStringLiteral("ok") : failure, names,
+                 ev, seconds);
+    return outcome.ok();
 }
-
 }  // namespace
 
 QString setKey(const QString& reference) {

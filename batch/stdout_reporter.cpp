@@ -38,10 +38,6 @@ void StdoutReporter::EscribirEstado(const QString& text, bool append) {
 void StdoutReporter::showMessage(const QString& title, const QString& text) {
     if (silenced_) return;
     clearProgress();
-    if (title == QStringLiteral("ERROR")) {
-        errorShown_ = true;
-        lastError_ = text;
-    }
     std::fputs((lines(title) + ": " + lines(text) + "\n").constData(), err_);
     std::fflush(err_);
 }
@@ -53,6 +49,3 @@ void StdoutReporter::showProgress(const QString& text) {
     progressShown_ = true;
 }
 
-void StdoutReporter::fileWritten(const QString& path) { written_ << path; }
-
-QStringList StdoutReporter::takeWritten() { return std::exchange(written_, {}); }

@@ -19,18 +19,6 @@ class StdoutReporter : public Reporter {
     void showProgress(const QString& text) override;
     void beep() override {}
     void processEvents() override {}
-    void fileWritten(const QString& path) override;
-
-    // Whether any ERROR box or unexpected-error report was shown since the last reset.
-    bool errorShown() const { return errorShown_; }
-    void resetErrors() {
-        errorShown_ = false;
-        lastError_.clear();
-    }
-    // The text of the last ERROR box since the reset.
-    const QString& lastError() const { return lastError_; }
-    // The files reported written since the last call, in the order told.
-    QStringList takeWritten();
     // Nothing more is printed: the batch is being stopped. Safe from any thread.
     void silence() { silenced_ = true; }
 
@@ -42,8 +30,5 @@ class StdoutReporter : public Reporter {
     bool progress_;
     bool progressShown_ = false;
     bool anything_ = false;
-    bool errorShown_ = false;
-    QString lastError_;
-    QStringList written_;
     std::atomic<bool> silenced_{false};
 };
