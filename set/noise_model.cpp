@@ -1,6 +1,5 @@
-// What the weighted merge measures on the set before blending: where each
-// image's channels saturate and how noisy they are.
-#include "blend/weighted.h"
+// Measuring where each image's channels saturate and how noisy they are.
+#include "set/noise_model.h"
 
 #include "support/errors.h"
 #include "support/parallel.h"
