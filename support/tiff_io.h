@@ -1,6 +1,7 @@
 // TIFF reading and writing on libtiff, with libtiff's messages captured as text.
 #pragma once
 
+#include "support/linear_rows.h"
 #include "support/tiff_tags.h"
 
 #include <QSize>
@@ -40,6 +41,11 @@ void readTiffRgb16(const QString& path, GflBitmap& out);
 void writeTiffRgb16(const GflBitmap& image, const QString& path, const TiffTags& tags = {});
 // The same file from rows made as they are encoded (see RgbRows).
 void writeTiffRgb16(const RgbRows& rows, const QString& path, const TiffTags& tags = {});
+// Writes 32-bit floating-point RGB (SampleFormat IEEEFP), Deflate with the
+// floating-point predictor, each value the nearest single to the row source's
+// double; otherwise as writeTiffRgb16: temporary file, strips on all cores,
+// the same bytes whatever the thread count, the same descriptive tags.
+void writeTiffFloat(const LinearRgbRows& rows, const QString& path, const TiffTags& tags = {});
 // A record's rows as a row source; the record must outlive it.
 RgbRows bitmapRows(const GflBitmap& image);
 

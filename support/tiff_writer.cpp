@@ -1,10 +1,11 @@
-// LZW writing of 16-bit RGB TIFFs: strips are encoded on several threads and go
+// Writing of 16-bit and 32-bit float RGB TIFFs: strips are encoded on several threads and go
 // in order into a temporary file, which replaces the target only once complete.
 #include "support/tiff_io.h"
 
 #include "orrindale_version.h"
 #include "support/gfl_bitmap.h"
 #include "support/parallel.h"
+#include "support/partial_file.h"
 #include "support/tiff_internal.h"
 
 #include <tiffio.h>
@@ -44,20 +45,41 @@ constexpr size_t kStripBytes = 256 * 1024;
 // negligible cost. Fixed by the image width alone, never by the thread count.
 constexpr size_t kBandBytes = 1024 * 1024;
 
+// Float strips: Deflate, which packs the byte planes of the floating-point
+// predictor tighter than LZW for about the same time.
+constexpr uint16_t kFloatCodec = COMPRESSION_ADOBE_DEFLATE;
+
+// What a file's strips hold: 16-bit integer samples, or 32-bit floating-point
+// ones, and the rows that make them.
+struct StripImage {
+    int32_t width = 0;
+    int32_t height = 0;
+    bool floating = false;
+    // fill(first, count, out): rows [first, first + count) as the file holds them.
+    std::function<void(int32_t first, int32_t count, void* out)> fill;
+
+    size_t rowBytes() const { return static_cast<size_t>(width) * (floating ? 12 : 6); }
+};
+
 // The fields a strip is encoded under. The band encoders and the file share
 // them (and both use the host byte order), so the bytes a band encoder makes
-// are the bytes libtiff would have written into the file itself.
-void setLzwRgb16Fields(TIFF* t, uint32_t width, uint32_t height, uint32_t rowsPerStrip) {
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
+// are the bytes libtiff would have written into the file itself. 16-bit files
+// keep their fields as they always were: no SampleFormat tag.
+void setStripFields(TIFF* t, const StripImage& image, uint32_t height, uint32_t rowsPerStrip) {
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width));
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, image.floating ? 32 : 16);
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+    if (image.floating) TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    // The predictor tag only exists once LZW is chosen, so the order matters.
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    // The predictor tag only exists once a codec that takes one is chosen,
+    // so the order matters. Floating-point samples are predicted byte plane
+    // by byte plane, which the readers of float TIFFs all know.
+    TIFFSetField(t, TIFFTAG_COMPRESSION, image.floating ? kFloatCodec : COMPRESSION_LZW);
+    TIFFSetField(t, TIFFTAG_PREDICTOR,
+                 image.floating ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL);
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
 }
 
@@ -115,7 +137,7 @@ int memoryMap(thandle_t, void**, toff_t*) {
 }
 void memoryUnmap(thandle_t, void*, toff_t) {}
 
-// The LZW bytes of one band's strips, ready for TIFFWriteRawStrip in order.
+// The encoded bytes of one band's strips, ready for TIFFWriteRawStrip in order.
 struct EncodedBand {
     struct Span {
         uint64_t offset, size;
@@ -126,8 +148,8 @@ struct EncodedBand {
 
 // Encodes the rows of one band as the strips the file will hold. The band
 // starts on a strip boundary, so its strips are the file's strips.
-EncodedBand encodeBand(const RgbRows& image, const RowBand& band, uint32_t rowsPerStrip) {
-    const size_t rowBytes = static_cast<size_t>(image.width) * 6;
+EncodedBand encodeBand(const StripImage& image, const RowBand& band, uint32_t rowsPerStrip) {
+    const size_t rowBytes = image.rowBytes();
     const auto rows = static_cast<uint32_t>(band.end - band.begin);
     const uint32_t stripCount = (rows + rowsPerStrip - 1) / rowsPerStrip;
     MemoryFile memory;
@@ -142,10 +164,11 @@ EncodedBand encodeBand(const RgbRows& image, const RowBand& band, uint32_t rowsP
                                       options.get()));
         if (!tif) fail(messages, QStringLiteral("Cannot start the LZW encoder"));
         TIFF* t = tif.get();
-        setLzwRgb16Fields(t, static_cast<uint32_t>(image.width), rows, rowsPerStrip);
+        setStripFields(t, image, rows, rowsPerStrip);
         // Each strip's rows are made into a buffer of the encoder's, which
         // libtiff may change as it encodes.
-        std::vector<uint16_t> strip(std::min(rowsPerStrip, rows) * rowBytes / 2);
+        // (Whole 8-byte words, so that any sample type is aligned in it.)
+        std::vector<uint64_t> strip((std::min(rowsPerStrip, rows) * rowBytes + 7) / 8);
         for (uint32_t s = 0; s < stripCount; ++s) {
             const uint32_t first = s * rowsPerStrip;
             const uint32_t count = std::min(rowsPerStrip, rows - first);
@@ -242,51 +265,23 @@ class BandSequencer {
 
 constexpr char kSoftware[] = "Orrindale " ORRINDALE_VERSION;
 
-// Removes the temporary file unless the save got as far as renaming it.
-struct PartialFile {
-    QString path;
-    bool keep = false;
-    ~PartialFile() {
-        if (!keep) QFile::remove(path);
-    }
-};
-
-}  // namespace
-
-RgbRows bitmapRows(const GflBitmap& image) {
-    RgbRows rows;
-    if (image.empty() || image.pixels.size() != image.sampleCount()) return rows;
-    rows.width = image.width;
-    rows.height = image.height;
-    rows.fill = [&image](int32_t first, int32_t count, uint16_t* out) {
-        std::memcpy(out, image.row(first), static_cast<size_t>(count) * image.width * 6);
-    };
-    return rows;
-}
-
-void writeTiffRgb16(const GflBitmap& image, const QString& path, const TiffTags& tags) {
-    writeTiffRgb16(bitmapRows(image), path, tags);
-}
-
-void writeTiffRgb16(const RgbRows& image, const QString& path, const TiffTags& tags) {
-    if (image.empty()) throw TiffError(QStringLiteral("Nothing to save: the image is empty"));
-    const size_t rowBytes = static_cast<size_t>(image.width) * 6;
+void writeStrips(const StripImage& image, const QString& path, const TiffTags& tags) {
+    const size_t rowBytes = image.rowBytes();
     const auto rowsPerStrip = static_cast<uint32_t>(std::max<size_t>(1, kStripBytes / rowBytes));
     const int stripsPerBand =
         static_cast<int>(std::max<size_t>(1, kBandBytes / (rowsPerStrip * rowBytes)));
     const int bandRows = stripsPerBand * static_cast<int>(rowsPerStrip);
     const int bands = rowBandCount(image.height, bandRows);
 
-    PartialFile partial{path + QStringLiteral(".part")};
+    PartialFile partial(path);
     Messages messages;
     {
-        TiffPtr tif = openTiff(partial.path, "w", messages);
+        TiffPtr tif = openTiff(partial.path(), "w", messages);
         if (!tif) fail(messages, QStringLiteral("Cannot create ") + path);
         TIFF* t = tif.get();
         const uint64_t exifOffset =
             tags.exif.empty() ? 0 : writeExifDirectory(t, tags.exif, messages);
-        setLzwRgb16Fields(t, static_cast<uint32_t>(image.width),
-                          static_cast<uint32_t>(image.height), rowsPerStrip);
+        setStripFields(t, image, static_cast<uint32_t>(image.height), rowsPerStrip);
         TIFFSetField(t, TIFFTAG_SOFTWARE, kSoftware);
         setDescriptiveFields(t, tags, exifOffset);
 
@@ -308,8 +303,54 @@ void writeTiffRgb16(const RgbRows& image, const QString& path, const TiffTags& t
         tif.reset();  // flushes; errors on close are captured too
         if (!messages.firstError.isEmpty()) fail(messages, QString());
     }
-    if (std::rename(QFile::encodeName(partial.path).constData(),
-                    QFile::encodeName(path).constData()) != 0)
-        throw TiffError(path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno)));
-    partial.keep = true;
+    const QString renameError = partial.commit();
+    if (!renameError.isEmpty()) throw TiffError(renameError);
+}
+
+}  // namespace
+
+RgbRows bitmapRows(const GflBitmap& image) {
+    RgbRows rows;
+    if (image.empty() || image.pixels.size() != image.sampleCount()) return rows;
+    rows.width = image.width;
+    rows.height = image.height;
+    rows.fill = [&image](int32_t first, int32_t count, uint16_t* out) {
+        std::memcpy(out, image.row(first), static_cast<size_t>(count) * image.width * 6);
+    };
+    return rows;
+}
+
+void writeTiffRgb16(const GflBitmap& image, const QString& path, const TiffTags& tags) {
+    writeTiffRgb16(bitmapRows(image), path, tags);
+}
+
+void writeTiffRgb16(const RgbRows& rows, const QString& path, const TiffTags& tags) {
+    if (rows.empty()) throw TiffError(QStringLiteral("Nothing to save: the image is empty"));
+    StripImage image;
+    image.width = rows.width;
+    image.height = rows.height;
+    image.fill = [&rows](int32_t first, int32_t count, void* out) {
+        rows.fill(first, count, static_cast<uint16_t*>(out));
+    };
+    writeStrips(image, path, tags);
+}
+
+void writeTiffFloat(const LinearRgbRows& rows, const QString& path, const TiffTags& tags) {
+    if (rows.empty()) throw TiffError(QStringLiteral("Nothing to save: the image is empty"));
+    StripImage image;
+    image.width = rows.width;
+    image.height = rows.height;
+    image.floating = true;
+    image.fill = [&rows](int32_t first, int32_t count, void* out) {
+        // A row at a time through doubles: each value rounded once, to the
+        // nearest single.
+        const size_t samples = static_cast<size_t>(rows.width) * 3;
+        std::vector<double> row(samples);
+        auto* to = static_cast<float*>(out);
+        for (int32_t y = first; y < first + count; ++y, to += samples) {
+            rows.fill(y, 1, row.data());
+            for (size_t i = 0; i < samples; ++i) to[i] = static_cast<float>(row[i]);
+        }
+    };
+    writeStrips(image, path, tags);
 }
