@@ -32,6 +32,14 @@ private:
     int number_;
 };
 
+// A file library's refusal (OpenEXR, libavif), carrying the library's own
+// message for the user.
+class LibraryError : public std::runtime_error {
+public:
+    explicit LibraryError(const QString& message) : std::runtime_error(message.toStdString()) {}
+    QString message() const { return QString::fromStdString(what()); }
+};
+
 struct ErrorInfo {
     int number = 0;
     QString description;

@@ -147,10 +147,90 @@ std::optional<RgbColourSpace> parse(const QByteArray& icc) {
                             {colours.red.Z, colours.green.Z, colours.blue.Z}}};
     if (std::abs(determinant(primaries)) < 1e-6) return std::nullopt;
     colours.name = description(p);
+    colours.xyz = space == cmsSigXYZData;
     return colours;
 }
 
+Matrix columns(const CieXyz& r, const CieXyz& g, const CieXyz& b) {
+    return {{{r.X, g.X, b.X}, {r.Y, g.Y, b.Y}, {r.Z, g.Z, b.Z}}};
+}
+
+Matrix product(const Matrix& a, const Matrix& b) {
+    Matrix m{};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j)
+            for (size_t k = 0; k < 3; ++k) m[i][j] += a[i][k] * b[k][j];
+    return m;
+}
+
+// The inverse by Cramer's rule, column by column; the caller's matrix is a
+// checked, non-singular one.
+Matrix inverse(const Matrix& m) {
+    Matrix inv{};
+    for (size_t col = 0; col < 3; ++col) {
+        CieXyz unit;
+        (col == 0 ? unit.X : col == 1 ? unit.Y : unit.Z) = 1;
+        const CieXyz x = solve(m, unit);
+        inv[0][col] = x.X;
+        inv[1][col] = x.Y;
+        inv[2][col] = x.Z;
+    }
+    return inv;
+}
+
+Chromaticity chromaticityOf(const CieXyz& v) {
+    const double sum = v.X + v.Y + v.Z;
+    return {v.X / sum, v.Y / sum};
+}
+
+CieXyz fromChromaticity(const Chromaticity& c, double luminance) {
+    return {c.x / c.y * luminance, luminance, (1 - c.x - c.y) / c.y * luminance};
+}
+
+// A colour seen under `from` as it looks under `to` (Bradford).
+CieXyz adapted(const CieXyz& v, const CieXyz& from, const CieXyz& to) {
+    const cmsCIEXYZ in = toCms(v), source = toCms(from), target = toCms(to);
+    cmsCIEXYZ out;
+    if (!cmsAdaptToIlluminant(&out, &source, &target, &in)) return v;
+    return fromCms(out);
+}
+
+// ITU-R BT.2020: primaries and D65 white.
+constexpr Chromaticity kBt2020[4] = {
+    {0.708, 0.292}, {0.170, 0.797}, {0.131, 0.046}, {0.3127, 0.3290}};
+
+// BT.2020's colorants adapted to the D50 connection space, as a profile of it
+// would store them: each primary scaled so that the three add up to the white.
+Matrix bt2020Colorants() {
+    const CieXyz white = fromChromaticity(kBt2020[3], 1);
+    const Matrix unscaled =
+        columns(fromChromaticity(kBt2020[0], 1), fromChromaticity(kBt2020[1], 1),
+                fromChromaticity(kBt2020[2], 1));
+    const CieXyz scale = solve(unscaled, white);
+    const double s[3] = {scale.X, scale.Y, scale.Z};
+    const CieXyz d50 = fromCms(*cmsD50_XYZ());
+    CieXyz c[3];
+    for (size_t k = 0; k < 3; ++k) c[k] = adapted(fromChromaticity(kBt2020[k], s[k]), white, d50);
+    return columns(c[0], c[1], c[2]);
+}
+
 }  // namespace
+
+Primaries primariesOf(const RgbColourSpace& colours) {
+    if (colours.xyz) return {{1, 0}, {0, 1}, {0, 0}, {1.0 / 3, 1.0 / 3}};
+    const CieXyz d50 = fromCms(*cmsD50_XYZ());
+    const CieXyz r = adapted(colours.red, d50, colours.white),
+                 g = adapted(colours.green, d50, colours.white),
+                 b = adapted(colours.blue, d50, colours.white);
+    const CieXyz white{r.X + g.X + b.X, r.Y + g.Y + b.Y, r.Z + g.Z + b.Z};
+    return {chromaticityOf(r), chromaticityOf(g), chromaticityOf(b), chromaticityOf(white)};
+}
+
+std::array<double, 9> matrixToBt2020(const RgbColourSpace& colours) {
+    const Matrix m =
+        product(inverse(bt2020Colorants()), columns(colours.red, colours.green, colours.blue));
+    return {m[0][0], m[0][1], m[0][2], m[1][0], m[1][1], m[1][2], m[2][0], m[2][1], m[2][2]};
+}
 
 std::optional<RgbColourSpace> readRgbProfile(const QByteArray& icc) noexcept {
     try {

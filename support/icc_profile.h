@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <array>
 #include <optional>
 
 struct CieXyz {
@@ -19,7 +20,31 @@ struct RgbColourSpace {
     CieXyz white;
     // The profile's description, e.g. "Adobe RGB (1998)"; may be empty.
     QString name;
+    // The channels are X, Y and Z (dcraw's "CIE XYZ" profile) rather than RGB.
+    bool xyz = false;
 };
+
+// A colour's CIE 1931 chromaticity.
+struct Chromaticity {
+    double x = 0, y = 0;
+};
+
+// What a file's three channels stand for, as OpenEXR's chromaticities
+// attribute holds it: the primaries and the white (R = G = B).
+struct Primaries {
+    Chromaticity red, green, blue, white;
+};
+
+// The primaries of a colour space: its colorants brought back from the D50
+// connection space to its own white (Bradford, as profiles are adapted), the
+// white being the sum of the three. An XYZ space gets the XYZ primaries
+// exactly: (1, 0), (0, 1), (0, 0) and the white (1/3, 1/3).
+Primaries primariesOf(const RgbColourSpace& colours);
+
+// Row-major 3 x 3 matrix from linear values of `colours` to linear BT.2020
+// (ITU-R BT.2020 primaries, D65 white), through the D50 connection space as a
+// colour-managed conversion does: the space's own white becomes BT.2020's.
+std::array<double, 9> matrixToBt2020(const RgbColourSpace& colours);
 
 // Reads a profile with LittleCMS. Gives a colour space only for a matrix-shaper
 // profile of three channels with the XYZ connection space: readable colorants
