@@ -15,6 +15,11 @@
 // every usable image averaged with inverse-variance weights ("Weighted").
 enum class BlendMerge { Select, Weighted };
 
+// The file each output is written as: today's 16-bit TIFF with the output
+// gamma, scene-linear floating-point files for editors (32-bit float TIFF,
+// OpenEXR half or float), or HDR AVIF in BT.2100 PQ for HDR screens.
+enum class OutputFormat { Tiff16, TiffFloat, ExrHalf, ExrFloat, AvifPq };
+
 // What "Colour" and "B&W" read from the window.
 struct BlendSettings {
     BlendMerge merge = BlendMerge::Select;
@@ -25,6 +30,7 @@ struct BlendSettings {
     bool ettr = false;
     int numBracketing = 1; // files per blend
     int evBracketing = 2;  // EV between them
+    OutputFormat format = OutputFormat::Tiff16;
     QString perfil;        // output colour profile as the list shows it
     QString rutaMapa;      // the map file to blend through
 };

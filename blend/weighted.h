@@ -55,4 +55,11 @@ struct WeightedResult {
     // The rows of output file `factor` (brackets) or of the single output.
     RgbRows rows(double factor) const;
 };
-WeightedResult blendWeighted(const WeightedBlender& blender, bool planes);
+// What a weighted blend done ahead keeps of its pixels: planes (brackets),
+// the single output's 16-bit samples, or nothing but the shares (an output
+// blended again as it is written, see linearWeightedRows).
+enum class WeightedKeep { Planes, Samples, SharesOnly };
+WeightedResult blendWeighted(const WeightedBlender& blender, WeightedKeep keep);
+inline WeightedResult blendWeighted(const WeightedBlender& blender, bool planes) {
+    return blendWeighted(blender, planes ? WeightedKeep::Planes : WeightedKeep::Samples);
+}

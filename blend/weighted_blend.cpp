@@ -304,7 +304,8 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
     }
 }
 
-WeightedResult blendWeighted(const WeightedBlender& blender, bool planes) {
+WeightedResult blendWeighted(const WeightedBlender& blender, WeightedKeep keep) {
+    const bool planes = keep == WeightedKeep::Planes;
     WeightedResult r;
     const int w = blender.width(), h = blender.height();
     const size_t n = blender.imageCount();
@@ -312,7 +313,7 @@ WeightedResult blendWeighted(const WeightedBlender& blender, bool planes) {
     r.planes.height = h;
     if (planes) {
         r.planes.values.reset(new double[static_cast<size_t>(w) * h * 3]);
-    } else {
+    } else if (keep == WeightedKeep::Samples) {
         r.samples = LargeBuffer(static_cast<size_t>(w) * h * 3 * sizeof(uint16_t));
     }
     std::vector<std::vector<double>> perBand(static_cast<size_t>(rowBandCount(h, kBandRows)),
@@ -328,8 +329,9 @@ WeightedResult blendWeighted(const WeightedBlender& blender, bool planes) {
         std::vector<double> row(static_cast<size_t>(w) * 3);
         for (int y = band.begin; y < band.end; ++y) {
             blender.blend(y, 1, row.data(), shares.data());
-            quantizeSamples(row.data(), row.size(), 1.0,
-                            r.samples.as<uint16_t>() + static_cast<size_t>(y) * w * 3);
+            if (r.samples)
+                quantizeSamples(row.data(), row.size(), 1.0,
+                                r.samples.as<uint16_t>() + static_cast<size_t>(y) * w * 3);
         }
     });
     r.shares.assign(n, 0.0);
