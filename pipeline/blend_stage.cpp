@@ -2,9 +2,12 @@
 // image's share, the progressive map, image 1 made current, the ETTR gain,
 // the blend (selection or weighted) and the output files with their names.
 #include "pipeline/blend_stage.h"
+#include "pipeline/hdr_files.h"
 #include "pipeline/map_reading.h"
+#include "pipeline/output_formats.h"
 
 #include "blend/blend_internal.h"
+#include "blend/hdr_output.h"
 #include "blend/weighted.h"
 #include "support/errors.h"
 #include "support/numbers.h"
@@ -24,12 +27,17 @@ QString outputKind(bool blancoNegro) {
     return QStringLiteral("OD") + (blancoNegro ? QStringLiteral("_BW") : QString());
 }
 
-// What follows the time: "_<profile>_g<gamma>".
-QString outputRest(const QString& perfil, float g) {
+// What follows the time: "_<profile>_g<gamma>" for the 16-bit TIFF,
+// "_<profile>_linear" for the floating-point files, "_BT2100_PQ" for the HDR
+// AVIF (whatever the profile, its colours are BT.2020's).
+QString outputRest(const QString& perfil, float g, OutputFormat format) {
+    if (format == OutputFormat::AvifPq) return QStringLiteral("_BT2100_PQ");
     // A typed profile name must not lead the file into another folder.
     QString profile = ReemplazarTodo(perfil, QStringLiteral(" "), QString());
     profile.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return QStringLiteral("_") + profile + QStringLiteral("_g") + gammaForFileName(g);
+    return QStringLiteral("_") + profile +
+           (formatUsesGamma(format) ? QStringLiteral("_g") + gammaForFileName(g)
+                                    : QStringLiteral("_linear"));
 }
 
 // The progressive map beside the map file: its name without the extension
@@ -49,12 +57,14 @@ QString gammaForFileName(float g) {
                           QStringLiteral("."));
 }
 
-QString outputBaseName(bool blancoNegro, const QString& hhmmss, const QString& perfil, float g) {
-    return outputKind(blancoNegro) + QStringLiteral("_") + hhmmss + outputRest(perfil, g);
+QString outputBaseName(bool blancoNegro, const QString& hhmmss, const QString& perfil, float g,
+                       OutputFormat format) {
+    return outputKind(blancoNegro) + QStringLiteral("_") + hhmmss + outputRest(perfil, g, format);
 }
 
-QString outputBaseName(bool blancoNegro, const OutputPlace& place, const QString& perfil, float g) {
-    return outputFileName(place, outputKind(blancoNegro), outputRest(perfil, g));
+QString outputBaseName(bool blancoNegro, const OutputPlace& place, const QString& perfil, float g,
+                       OutputFormat format) {
+    return outputFileName(place, outputKind(blancoNegro), outputRest(perfil, g, format));
 }
 
 QString bracketSuffix(int o, int count, int step) {
@@ -160,28 +170,39 @@ void applyETTR(const ImageSet& set, const BlendSettings& settings, std::vector<d
     factors = ettrFactors(set.ExpRelativas, m);
 }
 
-// The output stage: one file, or one per bracket, beside the reference file,
-// from rows the caller makes for bracket o (1-based) and its factor. The
-// files carry the developed frames' colour space with the output gamma, the
-// shot's data and a line on how they were made.
+// Where the output stage takes bracket o's (1-based) rows from, scaled by the
+// bracket's factor: 16-bit samples for the 16-bit TIFF, scene-linear values
+// for every other format.
+struct OutputSource {
+    std::function<RgbRows(int o, double factor)> samples;
+    std::function<LinearRgbRows(int o, double factor)> linear;
+};
+
+// The output stage: one file, or one per bracket, beside the reference file.
+// The files carry the developed frames' colour space (with the output gamma
+// in the 16-bit TIFF), the shot's data and a line on how they were made.
 void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settings, float g,
-                      const ImageSet& set, Reporter& reporter,
-                      const std::function<RgbRows(int o, double factor)>& rowsOf) {
+                      const ImageSet& set, Reporter& reporter, const OutputSource& source) {
     const int count = settings.numBracketing;
     reporter.EscribirEstado(QStringLiteral("Building output file") +
                                 (count > 1 ? QStringLiteral("s") : QString()) +
                                 QStringLiteral("..."),
                             true);
-    const QString base = outputBaseName(settings.blancoNegro, set.place, settings.perfil, g);
+    const OutputFormat format = settings.format;
+    const QString base =
+        outputBaseName(settings.blancoNegro, set.place, settings.perfil, g, format);
     const QString folder = outputFolder(set.place, rutaReferencia);
     // What other programs need to show the files right: the developed
     // frames' colour space with this gamma, and the shot's data.
     const ShotData shot = readShotData(set.TIFFMenosExpuesto);
-    const QByteArray profile = buildOutputProfile(shot.colours, settings.gamma / 10.0);
+    const QByteArray profile = formatUsesGamma(format)
+                                   ? buildOutputProfile(shot.colours, settings.gamma / 10.0)
+                                   : QByteArray();
     BlendSummary summary;
     summary.frames = static_cast<int>(set.ImagenesTIFF.size());
     summary.stepEv = measuredStepEv(set.ExpRelativas);
-    summary.gamma = settings.gamma / 10.0;
+    // Files other than the 16-bit TIFF hold the blend at gamma 1.
+    summary.gamma = formatUsesGamma(format) ? settings.gamma / 10.0 : 1.0;
     summary.blackAndWhite = settings.blancoNegro;
     summary.weighted = settings.merge == BlendMerge::Weighted;
     for (int o = 1; o <= count; ++o) {
@@ -193,14 +214,19 @@ void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settin
         const int d = (o - 1) * settings.evBracketing;
         // Brightening the linear blend by d EV, through the gamma.
         const double factor = o == 1 ? 1.0 : std::pow(std::pow(2.0, d), static_cast<double>(g));
-        const QString name =
-            base + bracketSuffix(o, count, settings.evBracketing) + QStringLiteral(".tif");
+        const QString name = base + bracketSuffix(o, count, settings.evBracketing) +
+                             QLatin1String(formatInfo(format).extension);
         reporter.EscribirEstado(QStringLiteral("Saving image as ") + name, true);
         // A failed save is reported by the writer; the next bracket still comes.
         summary.bracketOffsetEv = d;
+        if (format != OutputFormat::Tiff16) {
+            writeHdrFile(format, source.linear(o, factor), folder + name, shot,
+                         describeBlend(summary), settings.blancoNegro, o == 1, reporter);
+            continue;
+        }
         // The first file is shown in the window: a small copy is averaged as it is encoded.
         std::optional<ReducedRgb16> copy;
-        const RgbRows rows = rowsOf(o, factor);
+        const RgbRows rows = source.samples(o, factor);
         if (o == 1 && reporter.showsResults()) copy.emplace(rows.width, rows.height);
         SharedProgress progress(rows.height, [&reporter](int p) { reporter.stageProgress(p); });
         if (!GuardarGflBitmap(watchedRows(rows, copy ? &*copy : nullptr, progress), folder + name,
@@ -219,21 +245,33 @@ void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settin
 void writeSelectionOutputs(const QString& rutaReferencia, const BlendSettings& settings, float g,
                            const RowBlender& blender, const ImageSet& set, Reporter& reporter) {
     OutputPlanes planes;
-    writeOutputFiles(rutaReferencia, settings, g, set, reporter, [&](int o, double factor) {
-        if (settings.numBracketing <= 1) return blendedRows(blender, factor);
+    const bool single = settings.numBracketing <= 1;
+    OutputSource source;
+    source.samples = [&](int o, double factor) {
+        if (single) return blendedRows(blender, factor);
         if (o == 1) planes = blendPlanes(blender);
         return quantizedRows(planes, factor);
-    });
+    };
+    source.linear = [&](int o, double factor) {
+        if (single) return linearBlendedRows(blender, factor);
+        if (o == 1) planes = blendPlanes(blender);
+        return linearPlaneRows(planes, factor);
+    };
+    writeOutputFiles(rutaReferencia, settings, g, set, reporter, source);
 }
 
 // The weighted blend's part of "Colour" and "B&W", after its first log line:
 // measures the model, blends, tells each image's share of the weight and the
-// noise model, then writes the files.
+// noise model, then writes the files. A single file of another format than
+// the 16-bit TIFF is blended again as it is written rather than kept.
 void writeWeightedOutputs(const QString& rutaReferencia, const BlendSettings& settings,
                           const BlendInput& input, const ImageSet& set, Reporter& reporter) {
     const WeightedModel model = measureWeightedModel(set);
     const WeightedBlender blender(input, model);
-    const WeightedResult result = blendWeighted(blender, settings.numBracketing > 1);
+    const WeightedKeep keep = settings.numBracketing > 1                ? WeightedKeep::Planes
+                              : settings.format == OutputFormat::Tiff16 ? WeightedKeep::Samples
+                                                                        : WeightedKeep::SharesOnly;
+    const WeightedResult result = blendWeighted(blender, keep);
     const double pixels = static_cast<double>(blender.width()) * blender.height();
     for (qsizetype i = 0; i < set.ArchivosTIFF.size(); ++i)
         reporter.EscribirEstado(
@@ -244,8 +282,13 @@ void writeWeightedOutputs(const QString& rutaReferencia, const BlendSettings& se
             true);
     reporter.EscribirEstado(describeNoiseModel(model), true);
     reporter.EscribirEstado(QString(), true);
-    writeOutputFiles(rutaReferencia, settings, input.g, set, reporter,
-                     [&](int, double factor) { return result.rows(factor); });
+    OutputSource source;
+    source.samples = [&](int, double factor) { return result.rows(factor); };
+    source.linear = [&](int, double factor) {
+        return keep == WeightedKeep::Planes ? linearPlaneRows(result.planes, factor)
+                                            : linearWeightedRows(blender);
+    };
+    writeOutputFiles(rutaReferencia, settings, input.g, set, reporter, source);
 }
 
 }  // namespace
@@ -289,7 +332,9 @@ int FusionarImagenes(const QString& rutaReferencia, const BlendSettings& setting
         reporter.EscribirEstado(weighted ? QStringLiteral("Blending images (weighted)...")
                                          : QStringLiteral("Blending images..."),
                                 true);
-        const float g = inverseGamma(settings.gamma);
+        // Only the 16-bit TIFF is gamma-encoded; every other format takes
+        // the blend's linear values.
+        const float g = formatUsesGamma(settings.format) ? inverseGamma(settings.gamma) : 1.0f;
         const MixWeights weights = mixWeights(settings.pesoRojo, settings.pesoAzul);
         BlendInput input{set, map.red, factors, g, settings.blancoNegro, weights};
         setInputLevels(input, levels, classes.pixelsPerLevel);

@@ -24,12 +24,16 @@ int TestImagenesBN(const QString& rutaReferencia, const QString& rutaMapa, Image
 // 7 significant digits, "." as separator.
 QString gammaForFileName(float g);
 
-// "OD[_BW]_hhmmss_<profile>_g<gamma>" and the bracket suffix of file o of
-// `count` ("" for a single file, "_0EV", "_+2EV", ...), without ".tif".
-QString outputBaseName(bool blancoNegro, const QString& hhmmss, const QString& perfil, float g);
+// "OD[_BW]_hhmmss_<profile>_g<gamma>" (the 16-bit TIFF), "..._<profile>_linear"
+// (floating-point files) or "..._BT2100_PQ" (HDR AVIF), and the bracket suffix
+// of file o of `count` ("" for a single file, "_0EV", "_+2EV", ...), without
+// the extension (outputFormats() has it).
+QString outputBaseName(bool blancoNegro, const QString& hhmmss, const QString& perfil, float g,
+                       OutputFormat format = OutputFormat::Tiff16);
 // The same named as the set's place says: "IMG_0003_OD[_BW]_<profile>_g<gamma>"
 // with a stem, the time of day taken now without.
-QString outputBaseName(bool blancoNegro, const OutputPlace& place, const QString& perfil, float g);
+QString outputBaseName(bool blancoNegro, const OutputPlace& place, const QString& perfil, float g,
+                       OutputFormat format = OutputFormat::Tiff16);
 QString bracketSuffix(int o, int count, int step);
 
 // The status line of the weighted merge's noise model.

@@ -1,6 +1,7 @@
 // The settings record's defaults, derived settings and recorded form.
 #include "pipeline/set_settings.h"
 
+#include "pipeline/output_formats.h"
 #include "support/field_count.h"
 
 #include <QJsonArray>
@@ -25,6 +26,7 @@ QJsonValue recordedValue(bool v) { return v; }
 QJsonValue recordedValue(int v) { return v; }
 QJsonValue recordedValue(DecoderSetting v) { return static_cast<int>(v); }
 QJsonValue recordedValue(BlendMerge v) { return static_cast<int>(v); }
+QJsonValue recordedValue(OutputFormat v) { return QLatin1String(formatInfo(v).key); }
 QJsonValue recordedValue(const std::array<QString, 3>& v) { return QJsonArray{v[0], v[1], v[2]}; }
 
 }  // namespace

@@ -109,7 +109,8 @@ struct SettingsFields<BlendSettings> {
         RecordedField<S, int>{"bw_blue", &S::pesoAzul}, RecordedField<S, int>{"gamma", &S::gamma},
         RecordedField<S, bool>{"ettr", &S::ettr},
         RecordedField<S, int>{"brackets", &S::numBracketing},
-        RecordedField<S, int>{"step", &S::evBracketing});
+        RecordedField<S, int>{"step", &S::evBracketing},
+        RecordedField<S, OutputFormat>{"format", &S::format});
     // The profile's name and the map: SetSettings::develop and ::mapFile.
     static constexpr auto unrecorded = std::make_tuple(
         UnrecordedField<S, QString>{&S::perfil}, UnrecordedField<S, QString>{&S::rutaMapa});

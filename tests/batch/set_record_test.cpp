@@ -22,6 +22,9 @@ struct Change {
     void operator()(BlendMerge& v) const {
         v = v == BlendMerge::Select ? BlendMerge::Weighted : BlendMerge::Select;
     }
+    void operator()(OutputFormat& v) const {
+        v = v == OutputFormat::Tiff16 ? OutputFormat::ExrHalf : OutputFormat::Tiff16;
+    }
 };
 
 class SetRecordTest : public ::testing::Test {
