@@ -2,6 +2,7 @@
 #include "batch/batch_options.h"
 
 #include "orrindale_version.h"
+#include "pipeline/output_formats.h"
 #include "support/numbers.h"
 #include "support/paths.h"
 
@@ -233,6 +234,14 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
                     p.fail(QStringLiteral("--merge takes select or weighted; not '") + *v +
                            QStringLiteral("'"));
             }
+        } else if (arg == QStringLiteral("--format")) {
+            if (const auto v = p.value(arg)) {
+                if (const auto f = formatFromKey(*v))
+                    o.blend.format = *f;
+                else
+                    p.fail(QStringLiteral("--format takes ") + formatKeys().join(QStringLiteral(", ")) +
+                           QStringLiteral("; not '") + *v + QStringLiteral("'"));
+            }
         } else if (arg == QStringLiteral("--ettr")) {
             o.blend.ettr = true;
         } else if (arg == QStringLiteral("--brackets")) {
@@ -269,6 +278,10 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
         }
         if (forSet) o.setArguments << arguments.mid(start, p.position() - start);
     }
+    // As the window's gamma bar is disabled for them.
+    if (o.gammaChosen && !formatUsesGamma(o.blend.format))
+        p.fail(QStringLiteral("--gamma applies to --format tiff only: the other formats are "
+                              "linear or PQ"));
     // A list's missing file is that set's failure, told when its turn comes.
     o.references << listed;
     if (p.error().isEmpty() && !o.help && !o.version && o.references.isEmpty())
@@ -311,9 +324,13 @@ QString batchUsage() {
         "  --map FILE              blend through this map instead of building one\n"
         "Blend:\n"
         "  --bw RED BLUE           B&W output with these channel weights in percent\n"
-        "  --gamma 1.0..3.0        output gamma in tenths (default: the profile's)\n"
+        "  --gamma 1.0..3.0        output gamma in tenths, for --format tiff (default:\n"
+        "                          the profile's)\n"
         "  --merge select|weighted each pixel from the map's choice, or every usable\n"
         "                          frame averaged by its noise (default %9)\n"
+        "  --format NAME           tiff: 16-bit with the output gamma (default %12);\n"
+        "                          tiff-float, exr (half), exr-float: scene-linear;\n"
+        "                          avif-pq: HDR AVIF in BT.2100 PQ\n"
         "  --ettr                  expose the output to the right\n"
         "  --brackets 1..7         output files per blend (default %10)\n"
         "  --step 1..4             EV between them (default %11)\n"
@@ -342,5 +359,6 @@ QString batchUsage() {
              d.blend.merge == BlendMerge::Weighted ? QStringLiteral("weighted")
                                                    : QStringLiteral("select"))
         .arg(d.blend.numBracketing)
-        .arg(d.blend.evBracketing);
+        .arg(d.blend.evBracketing)
+        .arg(QLatin1String(formatInfo(d.blend.format).key));
 }
