@@ -7,6 +7,7 @@
 #include "app/frm_intro.h"
 #include "app/preview_box.h"
 #include "pipeline/full_development.h"
+#include "pipeline/output_formats.h"
 #include "support/numbers.h"
 #include "support/tiff_io.h"
 
@@ -133,6 +134,11 @@ void frmMain::fillLists() {
     cmbProfile_Click();
     cmbDecoder->addItems(itemsDecoder());
     cmbDecoder->setCurrentIndex(static_cast<int>(start.decoder));
+    for (const OutputFormatInfo& f : outputFormats()) {
+        cmbFormat->addItem(QLatin1String(f.caption));
+        if (f.format == start.blend.format) cmbFormat->setCurrentIndex(cmbFormat->count() - 1);
+    }
+    cmbFormat_Click();
 }
 
 void frmMain::connectControls() {
@@ -150,6 +156,7 @@ void frmMain::connectControls() {
     connect(cmbQuality, &QComboBox::activated, this, [this] { cmbQuality_Click(); });
     connect(cmbProfile, &QComboBox::activated, this, [this] { cmbProfile_Click(); });
     connect(cmbDecoder, &QComboBox::activated, this, [this] { cmbDecoder_Click(); });
+    connect(cmbFormat, &QComboBox::activated, this, [this] { cmbFormat_Click(); });
     connect(cmbWB->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbWB_Change(); });
     connect(cmbSat->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbSat_Change(); });
     connect(cmbQuality->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbQuality_Change(); });

@@ -154,6 +154,8 @@ public:
     QLabel* lblBWR = nullptr;
     QScrollBar* hscBWB = nullptr;
     QLabel* lblBWB = nullptr;
+    QLabel* Label25 = nullptr;
+    QComboBox* cmbFormat = nullptr;
     QLabel* Label13 = nullptr;
     QScrollBar* hscGamma = nullptr;
     QLabel* lblGamma = nullptr;
@@ -229,6 +231,8 @@ public:
 
     // Blending and the contact sheet.
     BlendSettings readBlendSettings(bool blancoNegro) const;
+    // The output format chosen: the gamma bar only shapes the 16-bit TIFF.
+    void cmbFormat_Click();
     void cmdBlend_Click();
     void cmdBlendBW_Click();
     void cmdTestBW_Click();

@@ -2,10 +2,12 @@
 // contact sheet.
 #include "app/busy_scope.h"
 #include "app/frm_main.h"
+#include "pipeline/output_formats.h"
 #include "pipeline/set_pipeline.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,6 +32,8 @@ SetSettings frmMain::readSetSettings(bool blancoNegro) const {
     s.gammaChosen = true;  // the bar, which choosing a profile has moved
     s.blend.ettr = chkETTR->isChecked();
     s.blend.numBracketing = estado.NumBracketing;
+    if (cmbFormat->currentIndex() >= 0)
+        s.blend.format = outputFormats()[static_cast<size_t>(cmbFormat->currentIndex())].format;
     s.blend.evBracketing = estado.EVBracketing;
     deriveSettings(s);
     return s;
@@ -59,6 +63,22 @@ void frmMain::cmdSelMap_Click() {
         if (!chosen.isEmpty() && chosen != txtRutaMap->text()) txtRutaMap->setText(chosen);
     } catch (...) {
         reporter_.InformarError(QStringLiteral("cmdSelMap"));
+    }
+}
+
+void frmMain::cmbFormat_Click() {
+    const BlendSettings chosen = readBlendSettings(false);
+    const bool gamma = formatUsesGamma(chosen.format);
+    const QString why = QStringLiteral(
+        "The output gamma shapes the 16-bit TIFF only: float TIFF and OpenEXR files hold "
+        "scene-linear values, the HDR AVIF is encoded with the PQ curve");
+    for (QWidget* w : {static_cast<QWidget*>(Label13), static_cast<QWidget*>(hscGamma),
+                       static_cast<QWidget*>(lblGamma)}) {
+        // Each keeps its own tooltip for the 16-bit TIFF; the bar keeps its
+        // value, which the profile still moves.
+        if (!w->property("tiffTip").isValid()) w->setProperty("tiffTip", w->toolTip());
+        w->setEnabled(gamma);
+        w->setToolTip(gamma ? w->property("tiffTip").toString() : why);
     }
 }
 

@@ -240,35 +240,43 @@ void frmMain::buildControls() {
     txtRutaMap->setToolTip(mapTip);
     cmdSelMap = button(frmBlend, "cmdSelMap", QStringLiteral("..."), 181, 36, 28, 21,
                        QStringLiteral("Set blending map file and pathname"));
-    Label6 = label(frmBlend, "Label6", QStringLiteral("B&W channel mix"), 8, 64, 201, 14,
+    Label6 = label(frmBlend, "Label6", QStringLiteral("B&W channel mix"), 8, 62, 201, 14,
                    QStringLiteral("RGB channel mixer for B&W output"));
-    Label19 = label(frmBlend, "Label19", QStringLiteral("R"), 8, 82, 12, 14);
-    hscBWR = bar(frmBlend, "hscBWR", 22, 81, 146, 0, 100, start.blend.pesoRojo);
-    lblBWR = label(frmBlend, "lblBWR", QStringLiteral("33%"), 172, 82, 37, 14,
+    Label19 = label(frmBlend, "Label19", QStringLiteral("R"), 8, 80, 12, 14);
+    hscBWR = bar(frmBlend, "hscBWR", 22, 79, 146, 0, 100, start.blend.pesoRojo);
+    lblBWR = label(frmBlend, "lblBWR", QStringLiteral("33%"), 172, 80, 37, 14,
                    QStringLiteral("R channel mix"));
-    Label21 = label(frmBlend, "Label21", QStringLiteral("B"), 8, 102, 12, 14);
-    hscBWB = bar(frmBlend, "hscBWB", 22, 101, 146, 0, 100, start.blend.pesoAzul);
-    lblBWB = label(frmBlend, "lblBWB", QStringLiteral("33%"), 172, 102, 37, 14,
+    Label21 = label(frmBlend, "Label21", QStringLiteral("B"), 8, 99, 12, 14);
+    hscBWB = bar(frmBlend, "hscBWB", 22, 98, 146, 0, 100, start.blend.pesoAzul);
+    lblBWB = label(frmBlend, "lblBWB", QStringLiteral("33%"), 172, 99, 37, 14,
                    QStringLiteral("B channel mix"));
-    Label13 = label(frmBlend, "Label13", QStringLiteral("Output gamma"), 8, 126, 150, 14,
+    const QString formatTip = QStringLiteral(
+        "File of the blend: 16-bit TIFF with the output gamma; scene-linear float TIFF or "
+        "OpenEXR for HDR editors and tone mappers; HDR AVIF (BT.2100 PQ) for HDR screens");
+    Label25 =
+        label(frmBlend, "Label25", QStringLiteral("Output format"), 8, 123, 72, 14, formatTip);
+    cmbFormat = named(new QComboBox(frmBlend), "cmbFormat", 82, 120, 127, 21);
+    cmbFormat->setToolTip(formatTip);
+    Label13 = label(frmBlend, "Label13", QStringLiteral("Output gamma"), 8, 145, 150, 14,
                     QStringLiteral("High precision floating point gamma correction"));
-    hscGamma = bar(frmBlend, "hscGamma", 8, 143, 110, 10, 30, start.blend.gamma);
-    lblGamma = label(frmBlend, "lblGamma", QStringLiteral("2,2"), 122, 144, 34, 14,
+    hscGamma = bar(frmBlend, "hscGamma", 8, 161, 110, 10, 30, start.blend.gamma);
+    lblGamma = label(frmBlend, "lblGamma", QStringLiteral("2,2"), 122, 162, 34, 14,
                      QStringLiteral("High precision (floating point) gamma correction"));
-    chkETTR = toggle(frmBlend, "chkETTR", QStringLiteral("ETTR"), 160, 138, 49, 25,
+    chkETTR = toggle(frmBlend, "chkETTR", QStringLiteral("ETTR"), 160, 156, 49, 25,
                      QStringLiteral("Force exposed to the right output histogram"));
     const QString aebTip = QStringLiteral(
         "Auto exposure bracketing to ease tone mapping using programs such as TuFuse, "
         "Photomatix,...");
-    Label23 = label(frmBlend, "Label23", QStringLiteral("Output AEB"), 8, 170, 201, 14, aebTip);
-    Label14 = label(frmBlend, "Label14", QStringLiteral("Num"), 8, 188, 26, 14,
+    Label14 = label(frmBlend, "Label14", QStringLiteral("Num"), 8, 187, 26, 14,
                     QStringLiteral("Number of bracketed images"));
-    hscBracketNum = bar(frmBlend, "hscBracketNum", 34, 187, 68, 1, 7, start.blend.numBracketing);
-    Label22 = label(frmBlend, "Label22", QStringLiteral("EV"), 114, 188, 20, 14,
+    hscBracketNum = bar(frmBlend, "hscBracketNum", 34, 186, 68, 1, 7, start.blend.numBracketing);
+    Label22 = label(frmBlend, "Label22", QStringLiteral("EV"), 114, 187, 20, 14,
                     QStringLiteral("Exposure gap of bracketed images"));
-    hscBracketEV = bar(frmBlend, "hscBracketEV", 136, 187, 73, 1, 4, start.blend.evBracketing);
-    txtBracket = named(new QLineEdit(QStringLiteral("NO BRACKETING"), frmBlend), "txtBracket", 8,
-                       208, 201, 21);
+    hscBracketEV = bar(frmBlend, "hscBracketEV", 136, 186, 73, 1, 4, start.blend.evBracketing);
+    // The AEB label beside its summary, which keeps room for seven offsets.
+    Label23 = label(frmBlend, "Label23", QStringLiteral("Output AEB"), 8, 211, 62, 14, aebTip);
+    txtBracket = named(new QLineEdit(QStringLiteral("NO BRACKETING"), frmBlend), "txtBracket", 72,
+                       208, 137, 21);
     txtBracket->setReadOnly(true);
     txtBracket->setToolTip(aebTip);
     cmdBlend = button(frmBlend, "cmdBlend", QStringLiteral("Colour"), 8, 236, 72, 25,
