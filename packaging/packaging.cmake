@@ -49,14 +49,15 @@ set(CPACK_PACKAGE_DESCRIPTION
   "Orrindale develops several RAW frames of one static scene, shot at different\n\
 exposures, with dcraw; measures their exposure ratios from the pixels; and\n\
 blends them into one 16-bit TIFF with very low noise: shadows from the long\n\
-exposures, highlights from the short ones.")
+exposures, highlights from the short ones. The blend may also be written as a\n\
+scene-linear float TIFF or OpenEXR file, or as HDR AVIF (BT.2100 PQ).")
 set(CPACK_PACKAGE_CONTACT "Orrindale developers <orrindale@localhost>")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The linked libraries (Qt 6, libtiff, giflib, OpenCV, ...) with their versions come
+# The linked libraries (Qt 6, libtiff, giflib, OpenCV, OpenEXR, libavif, ...) with their versions come
 # from dpkg-shlibdeps. Named here: the decoder the programs run, the fonts the
 # windows ask for (Liberation Sans, and Liberation's Arial and Courier New
 # metrics), and LittleCMS, which the linker leaves out of a program that does

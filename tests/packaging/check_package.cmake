@@ -1,5 +1,6 @@
 # Builds the Debian package into OUT and checks its file list and dependencies:
-# every program, the desktop entry and the icon; dcraw and the libraries, and
+# every program, the desktop entry and the icon; dcraw and the libraries
+# (OpenEXR and libavif for the scene-linear and HDR outputs among them), and
 # LibRaw's tools as a recommendation.
 # Run by CTest: cmake -DCPACK=... -DDPKG_DEB=... -DCONFIG=... -DOUT=...
 #   -DPROGRAMS=a,b -P check_package.cmake
@@ -51,7 +52,8 @@ execute_process(COMMAND "${DPKG_DEB}" -f ${debs} Depends
 # Library package names as Debian 12 and 13 spell them (13 renamed some for
 # its 64-bit time_t and ships a newer OpenCV).
 foreach(package IN ITEMS dcraw libqt6widgets6 libqt6gui6 "libqt6core6(t64)?" libtiff6 libgif7
-    liblcms2-2 "libopencv-core[0-9]+" "libopencv-imgproc[0-9]+")
+    liblcms2-2 "libopencv-core[0-9]+" "libopencv-imgproc[0-9]+" "libopenexr-[0-9-]+"
+    "libavif[0-9]+")
   if(NOT depends MATCHES "(^|[ ,|])${package}([ ,(]|$|\n)")
     message(FATAL_ERROR "the package does not depend on ${package}: ${depends}")
   endif()
