@@ -31,6 +31,15 @@ LinearRgbRows scaledRows(int32_t width, int32_t height, double scale,
     return rows;
 }
 
+// The steps of an encoding onto codes 0..maxCode: where each code from 1 up
+// begins, the encoded value being halfway between two codes.
+template <typename Decode>
+std::vector<double> stepsOf(int maxCode, Decode decode) {
+    std::vector<double> steps(static_cast<size_t>(maxCode));
+    for (int k = 0; k < maxCode; ++k) steps[static_cast<size_t>(k)] = decode((k + 0.5) / maxCode);
+    return steps;
+}
+
 }  // namespace
 
 LinearRgbRows linearBlendedRows(const RowBlender& blender, double factor) {
@@ -72,7 +81,7 @@ double nitsFromPq(double signal) {
 PqRows::PqRows(const LinearRgbRows& linear, const std::array<double, 9>& toBt2020, int bits)
     : linear_(linear),
       m_(toBt2020),
-      maxCode_(std::ldexp(1.0, bits) - 1),
+      codes_(stepsOf((1 << bits) - 1, nitsFromPq)),
       rowMax_(static_cast<size_t>(std::max(0, linear.height)), 0.0),
       rowSum_(static_cast<size_t>(std::max(0, linear.height)), 0.0) {}
 
@@ -96,7 +105,7 @@ void PqRows::encode(int32_t first, int32_t count, uint16_t* out) {
                 const double v =
                     m_[c * 3] * row[i] + m_[c * 3 + 1] * row[i + 1] + m_[c * 3 + 2] * row[i + 2];
                 nits[c] = std::clamp(v * kLinearOneNits, 0.0, kPqPeakNits);
-                out[i + c] = static_cast<uint16_t>(roundHalfEven(pqFromNits(nits[c]) * maxCode_));
+                out[i + c] = codes_(nits[c]);
             }
             const double top = std::max({nits[0], nits[1], nits[2]});
             brightest = std::max(brightest, top);
@@ -117,10 +126,9 @@ ContentLightLevel PqRows::contentLight() const {
 }
 
 void previewSamples(const double* linear, size_t samples, double scale, uint16_t* out) {
-    const float g = inverseGamma(22);
-    for (size_t i = 0; i < samples; ++i) {
-        // Clipped ahead of the power: the samples clip at full scale anyway.
-        const double e = encodeGamma(std::min(linear[i] * scale, 1.0) * 65535, g);
-        quantizeSamples(&e, 1, 1.0, out + i);
-    }
+    // Linear values (1.0 = full scale) where each 16-bit sample at gamma 2.2 begins.
+    static const StepQuantizer gamma22(stepsOf(65535, [](double encoded) {
+        return std::pow(encoded, 1 / static_cast<double>(inverseGamma(22)));
+    }));
+    for (size_t i = 0; i < samples; ++i) out[i] = gamma22(linear[i] * scale);
 }

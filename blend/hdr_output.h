@@ -6,6 +6,7 @@
 #include "blend/blend_internal.h"
 #include "support/avif_writer.h"
 #include "support/linear_rows.h"
+#include "support/step_quantizer.h"
 
 #include <array>
 #include <memory>
@@ -37,9 +38,9 @@ double nitsFromPq(double signal);
 
 // PQ code rows of scene-linear rows: each pixel taken to BT.2020 by
 // `toBt2020` (row-major 3 x 3; values outside BT.2020 clip to 0), shown at
-// kLinearOneNits per 1.0 up to 10000 cd/m², PQ-encoded and rounded to `bits`
-// bits full range. The light levels are gathered as the rows are made, from
-// any threads, in a way that does not depend on their order.
+// kLinearOneNits per 1.0 up to 10000 cd/m², PQ-encoded and rounded to the
+// nearest of `bits` bits' codes, full range. The light levels are gathered as the rows are made,
+// from any threads, in a way that does not depend on their order.
 class PqRows {
   public:
     // `linear` must outlive this object and its rows.
@@ -55,13 +56,14 @@ class PqRows {
 
     const LinearRgbRows& linear_;
     std::array<double, 9> m_;
-    double maxCode_;
+    StepQuantizer codes_;  // cd/m² to PQ codes
     // Per row: the brightest channel's largest value and their sum, in cd/m².
     std::vector<double> rowMax_, rowSum_;
 };
 
 // 16-bit samples of linear values times `scale` as the 16-bit TIFF at gamma
-// 2.2 holds them (full scale at 1.0, clipped above): what the previews of
+// 2.2 holds them (full scale at 1.0, clipped above; the nearest sample, found
+// by its steps rather than a power per value): what the previews of
 // floating-point outputs (scale 1) and of PQ ones (their SDR part, scale
 // kLinearOneNits / kSdrWhiteNits) are drawn from.
 void previewSamples(const double* linear, size_t samples, double scale, uint16_t* out);

@@ -18,6 +18,8 @@
 #include <half.h>
 
 #include <QFile>
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -31,23 +33,39 @@ namespace {
 // Rows made and written at a time: four ZIP blocks of 16 rows, so that each
 // core has a block to compress; at 6000 pixels a row, 12 MB of working rows.
 constexpr int kChunkRows = 64;
+// zlib's fastest level.
+constexpr int kZipLevel = 1;
 // Rows made by one task within a chunk.
 constexpr int kBandRows = 4;
 
-// The half nearest to v (v >= 0 or not), ties to even, found on the double
-// itself: through a float it would be rounded twice.
+// The half nearest to v, ties to even, rounded once from the double's own
+// bits (through a float it would be rounded twice): 10 of its 52 mantissa
+// bits stay. Beyond the largest half it stays at the largest.
 half nearestHalf(double v) {
-    const double a = std::fabs(v);
-    double q;
-    if (a < 0x1p-14) {
-        q = std::nearbyint(a * 0x1p24) * 0x1p-24;  // subnormal halves: steps of 2^-24
+    constexpr uint16_t kLargest = 0x7BFF;  // 65504
+    uint64_t bits = std::bit_cast<uint64_t>(v);
+    const auto sign = static_cast<uint16_t>((bits >> 48) & 0x8000);
+    bits &= ~(uint64_t{1} << 63);
+    const int exponent = static_cast<int>(bits >> 52) - 1023;
+    uint16_t magnitude;
+    if (exponent > 15) {
+        magnitude = kLargest;
+    } else if (exponent >= -14) {
+        const uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+        uint64_t kept = mantissa >> 42;
+        const uint64_t rest = mantissa & ((uint64_t{1} << 42) - 1), halfway = uint64_t{1} << 41;
+        if (rest > halfway || (rest == halfway && (kept & 1))) ++kept;
+        // A carry out of the mantissa moves on into the exponent by itself.
+        const uint64_t rounded = (static_cast<uint64_t>(exponent + 15) << 10) + kept;
+        magnitude = static_cast<uint16_t>(std::min<uint64_t>(rounded, kLargest));
     } else {
-        int e = 0;
-        std::frexp(a, &e);  // a in [2^(e-1), 2^e): 11 significant bits are steps of 2^(e-11)
-        q = std::ldexp(std::nearbyint(std::ldexp(a, 11 - e)), e - 11);
+        // Subnormal halves are steps of 2^-24; the largest rounds up into the
+        // smallest normal one, whose bits follow on.
+        magnitude = static_cast<uint16_t>(std::nearbyint(std::fabs(v) * 0x1p24));
     }
-    const half h(static_cast<float>(std::fmin(q, HALF_MAX)));
-    return v < 0 ? -h : h;
+    half h;
+    h.setBits(static_cast<uint16_t>(sign | magnitude));
+    return h;
 }
 
 // OpenEXR's output through stdio, so that every failed write is seen, also
@@ -101,6 +119,7 @@ Imath::V2f xy(const Chromaticity& c) {
 Imf::Header headerOf(const LinearRgbRows& rows, ExrPixels pixels, const ExrAttributes& a) {
     Imf::Header header(rows.width, rows.height);
     header.compression() = Imf::ZIP_COMPRESSION;
+    header.zipCompressionLevel() = kZipLevel;
     const Imf::PixelType type = pixels == ExrPixels::Half ? Imf::HALF : Imf::FLOAT;
     for (const char* name : {"R", "G", "B"}) header.channels().insert(name, Imf::Channel(type));
     if (a.chromaticities)

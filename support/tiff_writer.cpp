@@ -48,6 +48,7 @@ constexpr size_t kBandBytes = 1024 * 1024;
 // Float strips: Deflate, which packs the byte planes of the floating-point
 // predictor tighter than LZW for about the same time.
 constexpr uint16_t kFloatCodec = COMPRESSION_ADOBE_DEFLATE;
+constexpr int kFloatLevel = 1;
 
 // What a file's strips hold: 16-bit integer samples, or 32-bit floating-point
 // ones, and the rows that make them.
@@ -80,6 +81,7 @@ void setStripFields(TIFF* t, const StripImage& image, uint32_t height, uint32_t 
     TIFFSetField(t, TIFFTAG_COMPRESSION, image.floating ? kFloatCodec : COMPRESSION_LZW);
     TIFFSetField(t, TIFFTAG_PREDICTOR,
                  image.floating ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL);
+    if (image.floating) TIFFSetField(t, TIFFTAG_ZIPQUALITY, kFloatLevel);
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
 }
 
