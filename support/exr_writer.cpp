@@ -168,6 +168,14 @@ void writeChunks(Imf::OutputFile& file, const LinearRgbRows& rows, Imf::PixelTyp
     }
 }
 
+// OpenEXR's compression threads for one file: started for it and ended
+// after it, so that none is left idle between saves (nor in a child process
+// forked meanwhile, where it would not exist).
+struct CompressionThreads {
+    CompressionThreads() { Imf::setGlobalThreadCount(parallelThreads()); }
+    ~CompressionThreads() { Imf::setGlobalThreadCount(0); }
+};
+
 }  // namespace
 
 void writeExr(const LinearRgbRows& rows, const QString& path, ExrPixels pixels,
@@ -175,8 +183,8 @@ void writeExr(const LinearRgbRows& rows, const QString& path, ExrPixels pixels,
     if (rows.empty()) throw LibraryError(QStringLiteral("Nothing to save: the image is empty"));
     PartialFile partial(path);
     try {
-        // The compression threads; the file's bytes are the same with any number.
-        Imf::setGlobalThreadCount(parallelThreads());
+        // The file's bytes are the same with any number of threads.
+        const CompressionThreads threads;
         StdioStream stream(partial.path(), path);
         {
             Imf::OutputFile file(stream, headerOf(rows, pixels, attributes));
