@@ -5,7 +5,11 @@
 #include "tests/app/window_fixture.h"
 #include "support/recording_reporter.h"
 #include "tests/common/exposure_sets.h"
+#include "tests/common/hdr_readers.h"
+#include "tests/common/output_file_checks.h"
 #include "tests/common/test_images.h"
+
+#include <ImfStandardAttributes.h>
 
 #include <QDir>
 #include <QImage>
@@ -218,6 +222,57 @@ TEST_F(BatchTest, UsageErrorsStopBeforeAnyWork) {
     const BatchRun version = runBatch({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_TRUE(version.out.startsWith("orrindale-batch "));
+}
+
+// A bracket developed by the real dcraw in three profiles and written in
+// every HDR format with its usage line: the EXR's primaries are the
+// profile's as published (dcraw's XYZ: the XYZ primaries), the float TIFF
+// carries the profile with a linear curve, the AVIF is BT.2100 PQ.
+TEST_F(BatchTest, HdrOutputsOfARealBracket) {
+    const QString raw = dir.path() + "/raw/";
+    makeBracket(raw);
+    struct Case {
+        const char* profile;
+        const char* format;
+        double xy[8];  // red, green, blue, white
+    };
+    const Case cases[] = {
+        {"sRGB", "exr", {0.64, 0.33, 0.30, 0.60, 0.15, 0.06, 0.3127, 0.3290}},
+        {"Adobe RGB", "exr-float", {0.64, 0.33, 0.21, 0.71, 0.15, 0.06, 0.3127, 0.3290}},
+        {"CIE XYZ", "exr", {1, 0, 0, 1, 0, 0, 1.0 / 3, 1.0 / 3}},
+        {"sRGB", "tiff-float", {}},
+        {"sRGB", "avif-pq", {}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.profile) + " " + c.format);
+        const QString out = dir.path() + "/" + c.format + QString(c.profile).remove(' ') + "/";
+        const BatchRun r = runBatch({"--format", c.format, "--profile", c.profile, "--stable-names",
+                                     "--out", out, raw + "IMG_0001.dng"});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        const QStringList made = files(out + "IMG_0001/", "IMG_0001_OD_*");
+        ASSERT_EQ(made.size(), 1);
+        const QString file = out + "IMG_0001/" + made[0];
+        EXPECT_TRUE(r.out.contains("Saving image as " + made[0] + "\n"));
+        if (QString(c.format).startsWith("exr")) {
+            const Imf::Header header = readExrHeader(file);
+            ASSERT_TRUE(Imf::hasChromaticities(header));
+            const Imf::Chromaticities& got = Imf::chromaticities(header);
+            const Imath::V2f xy[4] = {got.red, got.green, got.blue, got.white};
+            for (int k = 0; k < 8; ++k) EXPECT_NEAR(xy[k / 2][k % 2], c.xy[k], 2e-4) << k;
+            EXPECT_TRUE(Imf::hasCapDate(header) && Imf::hasExpTime(header) &&
+                        Imf::hasComments(header));
+        } else if (QString(c.format) == "tiff-float") {
+            const LcmsProfile profile = openProfile(iccOfTiff(file));
+            ASSERT_TRUE(profile);
+            EXPECT_NEAR(curveAt(profile.get(), cmsSigGreenTRCTag, 0.5), 0.5, 1e-4);
+            EXPECT_GT(readFloatTiffPixels(file).values.size(), 0u);
+        } else {
+            const DecodedAvif d = decodeAvif(file);
+            ASSERT_TRUE(d.ok);
+            EXPECT_EQ((std::array{d.primaries, d.transfer, d.matrix}), (std::array{9, 16, 9}));
+            EXPECT_FALSE(d.exif.isEmpty());
+            EXPECT_TRUE(contentLightLevel(file));
+        }
+    }
 }
 
 }  // namespace
