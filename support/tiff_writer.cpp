@@ -81,7 +81,8 @@ void setStripFields(TIFF* t, const StripImage& image, uint32_t height, uint32_t 
     TIFFSetField(t, TIFFTAG_COMPRESSION, image.floating ? kFloatCodec : COMPRESSION_LZW);
     TIFFSetField(t, TIFFTAG_PREDICTOR,
                  image.floating ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL);
-    if (image.floating) TIFFSetField(t, TIFFTAG_ZIPQUALITY, kFloatLevel);
+    if (image.floating && kFloatCodec == COMPRESSION_ADOBE_DEFLATE)
+        TIFFSetField(t, TIFFTAG_ZIPQUALITY, kFloatLevel);
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
 }
 
