@@ -21,7 +21,8 @@ LinearRgbRows linearBlendedRows(const RowBlender& blender, double factor);
 // From planes blended once for a bracketed series.
 LinearRgbRows linearPlaneRows(const OutputPlanes& planes, double factor);
 // The weighted merge's single output blended again as it is written (the
-// first pass only told the shares): 6 bytes a pixel less than keeping it.
+// first pass only told the shares), rather than kept between the passes
+// (12 bytes a pixel as floats, against the 16-bit TIFF's 6).
 LinearRgbRows linearWeightedRows(const WeightedBlender& blender);
 
 // HDR on today's screens (ITU-R BT.2100): linear 1.0 shows at 1000 cd/m², so
