@@ -172,17 +172,22 @@ void applyETTR(const ImageSet& set, const BlendSettings& settings, std::vector<d
 
 // Where the output stage takes bracket o's (1-based) rows from, scaled by the
 // bracket's factor: 16-bit samples for the 16-bit TIFF, scene-linear values
-// for every other format.
-struct OutputSource {
-    std::function<RgbRows(int o, double factor)> samples;
-    std::function<LinearRgbRows(int o, double factor)> linear;
+// for every other format. (An interface rather than two std::functions: the
+// 16-bit TIFF's save allocates no more than it always did.)
+class OutputSource {
+  public:
+    virtual RgbRows samples(int o, double factor) = 0;
+    virtual LinearRgbRows linear(int o, double factor) = 0;
+
+  protected:
+    ~OutputSource() = default;
 };
 
 // The output stage: one file, or one per bracket, beside the reference file.
 // The files carry the developed frames' colour space (with the output gamma
 // in the 16-bit TIFF), the shot's data and a line on how they were made.
 void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settings, float g,
-                      const ImageSet& set, Reporter& reporter, const OutputSource& source) {
+                      const ImageSet& set, Reporter& reporter, OutputSource& source) {
     const int count = settings.numBracketing;
     reporter.EscribirEstado(QStringLiteral("Building output file") +
                                 (count > 1 ? QStringLiteral("s") : QString()) +
@@ -244,19 +249,25 @@ void writeOutputFiles(const QString& rutaReferencia, const BlendSettings& settin
 // is encoded; brackets share planes blended once.
 void writeSelectionOutputs(const QString& rutaReferencia, const BlendSettings& settings, float g,
                            const RowBlender& blender, const ImageSet& set, Reporter& reporter) {
-    OutputPlanes planes;
-    const bool single = settings.numBracketing <= 1;
-    OutputSource source;
-    source.samples = [&](int o, double factor) {
-        if (single) return blendedRows(blender, factor);
-        if (o == 1) planes = blendPlanes(blender);
-        return quantizedRows(planes, factor);
-    };
-    source.linear = [&](int o, double factor) {
-        if (single) return linearBlendedRows(blender, factor);
-        if (o == 1) planes = blendPlanes(blender);
-        return linearPlaneRows(planes, factor);
-    };
+    class Selection final : public OutputSource {
+      public:
+        Selection(const RowBlender& blender, bool single) : blender_(blender), single_(single) {}
+        RgbRows samples(int o, double factor) override {
+            if (single_) return blendedRows(blender_, factor);
+            if (o == 1) planes_ = blendPlanes(blender_);
+            return quantizedRows(planes_, factor);
+        }
+        LinearRgbRows linear(int o, double factor) override {
+            if (single_) return linearBlendedRows(blender_, factor);
+            if (o == 1) planes_ = blendPlanes(blender_);
+            return linearPlaneRows(planes_, factor);
+        }
+
+      private:
+        const RowBlender& blender_;
+        const bool single_;
+        OutputPlanes planes_;
+    } source(blender, settings.numBracketing <= 1);
     writeOutputFiles(rutaReferencia, settings, g, set, reporter, source);
 }
 
@@ -282,12 +293,20 @@ void writeWeightedOutputs(const QString& rutaReferencia, const BlendSettings& se
             true);
     reporter.EscribirEstado(describeNoiseModel(model), true);
     reporter.EscribirEstado(QString(), true);
-    OutputSource source;
-    source.samples = [&](int, double factor) { return result.rows(factor); };
-    source.linear = [&](int, double factor) {
-        return keep == WeightedKeep::Planes ? linearPlaneRows(result.planes, factor)
-                                            : linearWeightedRows(blender);
-    };
+    class Weighted final : public OutputSource {
+      public:
+        Weighted(const WeightedResult& result, const WeightedBlender& blender, bool planes)
+            : result_(result), blender_(blender), planes_(planes) {}
+        RgbRows samples(int, double factor) override { return result_.rows(factor); }
+        LinearRgbRows linear(int, double factor) override {
+            return planes_ ? linearPlaneRows(result_.planes, factor) : linearWeightedRows(blender_);
+        }
+
+      private:
+        const WeightedResult& result_;
+        const WeightedBlender& blender_;
+        const bool planes_;
+    } source(result, blender, keep == WeightedKeep::Planes);
     writeOutputFiles(rutaReferencia, settings, input.g, set, reporter, source);
 }
 

@@ -1,14 +1,14 @@
 // The table of output formats.
 #include "pipeline/output_formats.h"
 
-const std::vector<OutputFormatInfo>& outputFormats() {
-    static const std::vector<OutputFormatInfo> formats{
+const std::array<OutputFormatInfo, 5>& outputFormats() {
+    static constexpr std::array<OutputFormatInfo, 5> formats{{
         {OutputFormat::Tiff16, "tiff", "TIFF 16-bit", ".tif"},
         {OutputFormat::TiffFloat, "tiff-float", "TIFF 32-bit float", ".tif"},
         {OutputFormat::ExrHalf, "exr", "OpenEXR half", ".exr"},
         {OutputFormat::ExrFloat, "exr-float", "OpenEXR float", ".exr"},
         {OutputFormat::AvifPq, "avif-pq", "AVIF HDR (PQ)", ".avif"},
-    };
+    }};
     return formats;
 }
 

@@ -6,8 +6,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <optional>
-#include <vector>
 
 struct OutputFormatInfo {
     OutputFormat format;
@@ -17,7 +17,8 @@ struct OutputFormatInfo {
 };
 
 // Every format in the list's order, the default (today's 16-bit TIFF) first.
-const std::vector<OutputFormatInfo>& outputFormats();
+// A constant table: looking a format up allocates nothing.
+const std::array<OutputFormatInfo, 5>& outputFormats();
 const OutputFormatInfo& formatInfo(OutputFormat format);
 // The format a --format value names, letter case ignored.
 std::optional<OutputFormat> formatFromKey(const QString& key);
