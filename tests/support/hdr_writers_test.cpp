@@ -304,3 +304,27 @@ TEST(StepQuantizer, FindsTheCodeItsStepsGive) {
 }
 
 }  // namespace
+
+namespace {
+
+// libavif refusing the image throws its own message, and no file (nor its
+// temporary) is left.
+TEST_F(HdrWritersTest, ARefusalOfLibavifTellsItsMessage) {
+    RgbRows codes;
+    codes.width = 16;
+    codes.height = 8;
+    codes.fill = [](int32_t, int32_t count, uint16_t* out) {
+        std::fill_n(out, count * 16 * 3, 512);
+    };
+    AvifPqOptions options;
+    options.depth = 11;  // AV1 has 8, 10 and 12 bits
+    try {
+        writeAvifPq(codes, path(Writer::Avif), options, {});
+        ADD_FAILURE() << "an 11-bit AVIF was written";
+    } catch (const LibraryError& e) {
+        EXPECT_TRUE(e.message().startsWith("libavif: ")) << e.what();
+    }
+    EXPECT_FALSE(QFile::exists(path(Writer::Avif)) || QFile::exists(path(Writer::Avif) + ".part"));
+}
+
+}  // namespace
