@@ -1,5 +1,5 @@
 // The "Output format" list of the Image blending frame: its items, the gamma
-// bar it disables with a tooltip saying why, and a blend through it.
+// bar it greys with a tooltip saying why, its place, and a blend through it.
 #include "app/preview_box.h"
 #include "pipeline/output_formats.h"
 #include "tests/app/window_fixture.h"
@@ -18,39 +18,27 @@ using OutputFormatWindowTest = WindowTest;
 
 TEST_F(OutputFormatWindowTest, OnlyTheSixteenBitTiffTakesTheGammaBar) {
     frmMain& w = *window;
-    ASSERT_EQ(w.cmbFormat->count(), static_cast<int>(outputFormats().size()));
-    EXPECT_EQ(w.cmbFormat->currentIndex(), 0);
     QWidget* gamma[] = {w.Label13, w.hscGamma, w.lblGamma};
     QStringList tiffTips;
-    for (QWidget* c : gamma) {
-        EXPECT_TRUE(c->isEnabled());
-        tiffTips << c->toolTip();
-    }
-    for (int i = 0; i < w.cmbFormat->count(); ++i) {
+    for (QWidget* c : gamma) tiffTips << c->toolTip();
+    ASSERT_EQ(w.cmbFormat->count(), static_cast<int>(outputFormats().size()));
+    // Each item in turn, and the 16-bit TIFF (the default) again last.
+    for (int i : {0, 1, 2, 3, 4, 0}) {
         const OutputFormatInfo& f = outputFormats()[static_cast<size_t>(i)];
         EXPECT_EQ(w.cmbFormat->itemText(i), QLatin1String(f.caption));
         pick(w.cmbFormat, i);
         EXPECT_TRUE(w.readBlendSettings(false).format == f.format);
-        for (size_t k = 0; k < 3; ++k) {
+        for (qsizetype k = 0; k < 3; ++k) {
             EXPECT_EQ(gamma[k]->isEnabled(), i == 0) << f.key;
-            // The 16-bit TIFF keeps its own tooltips; the others say why the bar is off.
-            if (i == 0) {
-                EXPECT_EQ(gamma[k]->toolTip(), tiffTips[static_cast<qsizetype>(k)]);
-            } else {
-                EXPECT_TRUE(gamma[k]->toolTip().contains("16-bit TIFF")) << f.key;
-            }
+            EXPECT_TRUE(i == 0 ? gamma[k]->toolTip() == tiffTips[k]
+                               : gamma[k]->toolTip().contains("16-bit TIFF"));
         }
     }
-    pick(w.cmbFormat, 0);
-    for (size_t k = 0; k < 3; ++k)
-        EXPECT_EQ(gamma[k]->toolTip(), tiffTips[static_cast<qsizetype>(k)]);
-    // The list has its own place in the frame: no control overlaps it.
-    for (QWidget* c : w.frmBlend->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (c == w.cmbFormat) continue;
-        EXPECT_FALSE(c->geometry().intersects(w.cmbFormat->geometry()))
-            << c->objectName().toStdString();
-    }
+    // The list has a place of its own inside the frame.
     EXPECT_TRUE(w.frmBlend->contentsRect().contains(w.cmbFormat->geometry()));
+    for (QWidget* c : w.frmBlend->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        EXPECT_TRUE(c == w.cmbFormat || !c->geometry().intersects(w.cmbFormat->geometry()))
+            << c->objectName().toStdString();
 }
 
 TEST_F(OutputFormatWindowTest, ABlendWrittenAsOpenExrIsShownInThePreview) {

@@ -12,6 +12,7 @@
 #include <ImfStandardAttributes.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -224,53 +225,41 @@ TEST_F(BatchTest, UsageErrorsStopBeforeAnyWork) {
     EXPECT_TRUE(version.out.startsWith("orrindale-batch "));
 }
 
-// A bracket developed by the real dcraw in three profiles and written in
-// every HDR format with its usage line: the EXR's primaries are the
+// A bracket developed by the real dcraw: the EXR's primaries are the
 // profile's as published (dcraw's XYZ: the XYZ primaries), the float TIFF
-// carries the profile with a linear curve, the AVIF is BT.2100 PQ.
+// and the AVIF as their readers expect, all through --format.
 TEST_F(BatchTest, HdrOutputsOfARealBracket) {
     const QString raw = dir.path() + "/raw/";
     makeBracket(raw);
-    struct Case {
-        const char* profile;
-        const char* format;
+    const struct {
+        const char *profile, *format;
         double xy[8];  // red, green, blue, white
-    };
-    const Case cases[] = {
-        {"sRGB", "exr", {0.64, 0.33, 0.30, 0.60, 0.15, 0.06, 0.3127, 0.3290}},
-        {"Adobe RGB", "exr-float", {0.64, 0.33, 0.21, 0.71, 0.15, 0.06, 0.3127, 0.3290}},
-        {"CIE XYZ", "exr", {1, 0, 0, 1, 0, 0, 1.0 / 3, 1.0 / 3}},
-        {"sRGB", "tiff-float", {}},
-        {"sRGB", "avif-pq", {}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.profile) + " " + c.format);
-        const QString out = dir.path() + "/" + c.format + QString(c.profile).remove(' ') + "/";
+    } cases[] = {{"sRGB", "exr", {0.64, 0.33, 0.30, 0.60, 0.15, 0.06, 0.3127, 0.3290}},
+                 {"CIE XYZ", "exr-float", {1, 0, 0, 1, 0, 0, 1.0 / 3, 1.0 / 3}},
+                 {"sRGB", "tiff-float", {}},
+                 {"sRGB", "avif-pq", {}}};
+    for (const auto& c : cases) {
+        const QString out = dir.path() + "/" + c.format + "/";
         const BatchRun r = runBatch({"--format", c.format, "--profile", c.profile, "--stable-names",
                                      "--out", out, raw + "IMG_0001.dng"});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-        const QStringList made = files(out + "IMG_0001/", "IMG_0001_OD_*");
-        ASSERT_EQ(made.size(), 1);
-        const QString file = out + "IMG_0001/" + made[0];
-        EXPECT_TRUE(r.out.contains("Saving image as " + made[0] + "\n"));
+        const QString file = out + "IMG_0001/" + files(out + "IMG_0001/", "IMG_0001_OD_*").value(0);
+        EXPECT_TRUE(r.out.contains("Saving image as " + QFileInfo(file).fileName() + "\n"))
+            << c.format;
         if (QString(c.format).startsWith("exr")) {
-            const Imf::Header header = readExrHeader(file);
-            ASSERT_TRUE(Imf::hasChromaticities(header));
-            const Imf::Chromaticities& got = Imf::chromaticities(header);
+            const Imf::Chromaticities got = Imf::chromaticities(readExrHeader(file));
             const Imath::V2f xy[4] = {got.red, got.green, got.blue, got.white};
-            for (int k = 0; k < 8; ++k) EXPECT_NEAR(xy[k / 2][k % 2], c.xy[k], 2e-4) << k;
-            EXPECT_TRUE(Imf::hasCapDate(header) && Imf::hasExpTime(header) &&
-                        Imf::hasComments(header));
+            for (int k = 0; k < 8; ++k)
+                EXPECT_NEAR(xy[k / 2][k % 2], c.xy[k], 2e-4) << c.profile << k;
         } else if (QString(c.format) == "tiff-float") {
-            const LcmsProfile profile = openProfile(iccOfTiff(file));
+            const LcmsProfile profile = openProfile(iccOfTiff(file));  // linear, as the values
             ASSERT_TRUE(profile);
             EXPECT_NEAR(curveAt(profile.get(), cmsSigGreenTRCTag, 0.5), 0.5, 1e-4);
-            EXPECT_GT(readFloatTiffPixels(file).values.size(), 0u);
+            EXPECT_FALSE(readFloatTiffPixels(file).empty());
         } else {
             const DecodedAvif d = decodeAvif(file);
-            ASSERT_TRUE(d.ok);
-            EXPECT_EQ((std::array{d.primaries, d.transfer, d.matrix}), (std::array{9, 16, 9}));
-            EXPECT_FALSE(d.exif.isEmpty());
-            EXPECT_TRUE(contentLightLevel(file));
+            EXPECT_EQ(d.cicp, (std::array{9, 16, 9}));
+            EXPECT_TRUE(d.ok && !d.exif.isEmpty() && contentLightLevel(file));
         }
     }
 }
