@@ -260,13 +260,16 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
                     continue;
                 const Image& im = images[j];
                 const IntLanes raw = j == chosen ? rawK : sample(j);
+                // A clipped sample only says the value is at least its clip
+                // level. Tested for every image: one far below its clip
+                // level can still agree with a dark, noisy choice.
+                if (anyOfThree(raw >= lanes(im.clipSample))) continue;
                 // An image at most half way to its clip level has its full
-                // weight, and a clipped sample of it could never agree with
-                // the choice: only the others need the clip tests.
+                // weight: only the others need their share and the taper.
                 float t = 1;
                 if (j == top || topShare * reach[j] > 0.5f) {
                     const float share = j == top ? topShare : maxOfThree(v * lanes(im.invClip));
-                    if (share >= 1 || anyOfThree(raw >= lanes(im.clipSample))) continue;
+                    if (share >= 1) continue;
                     t = taper(share);
                 }
                 const Lanes var = lanes(im.alpha) * v + lanes(im.beta);
