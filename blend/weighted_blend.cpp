@@ -98,9 +98,10 @@ std::vector<float> gammaTable(float g) {
     return table;
 }
 
-inline double encodeFast(double v, const std::vector<float>& table, float g) {
-    if (table.empty()) return v;
-    const float x = static_cast<float>(v * (1.0 / 65535));
+// `x` is v / 65535 in single precision, as the caller forms it: the lanes
+// and a lone value round it differently, and each channel must be encoded
+// from its own x whatever the other channels of its pixel hold.
+inline double encodeFast(double v, float x, const std::vector<float>& table, float g) {
     // From full scale up the encoded value stays at or above full scale, and
     // every output file (bracket factors are at least 1) clips it to 65535:
     // the value itself will do.
@@ -113,6 +114,10 @@ inline double encodeFast(double v, const std::vector<float>& table, float g) {
     const float frac = static_cast<float>(bits & ((1u << kFracBits) - 1)) * kFracUnit;
     return table[i] + (table[i + 1] - table[i]) * frac;
 }
+inline double encodeFast(double v, const std::vector<float>& table, float g) {
+    if (table.empty()) return v;
+    return encodeFast(v, static_cast<float>(v * (1.0 / 65535)), table, g);
+}
 
 // The three channels at once: the table's indexes and fractions in lanes,
 // one at a time when a channel lies outside the table.
@@ -124,7 +129,7 @@ inline void encodeLanes(Lanes v, const std::vector<float>& table, float g, doubl
     const Lanes x = v * (1.0f / 65535);
     const IntLanes outside = (x < 0x1p-24f) | (x >= 1.0f);
     if (anyOfThree(outside & IntLanes{-1, -1, -1, 0})) {
-        for (int c = 0; c < 3; ++c) out[c] = encodeFast(v[c], table, g);
+        for (int c = 0; c < 3; ++c) out[c] = encodeFast(v[c], x[c], table, g);
         return;
     }
     IntLanes bits;
