@@ -95,9 +95,10 @@ std::vector<float> gammaTable(float g) {
     return table;
 }
 
-inline double encodeFast(double v, const std::vector<float>& table, float g) {
-    if (table.empty()) return v;
-    const float x = static_cast<float>(v * (1.0 / 65535));
+// `x` is v / 65535 in single precision, as the caller forms it: the lanes
+// and a lone value round it differently, and each channel must be encoded
+// from its own x whatever the other channels of its pixel hold.
+inline double encodeFast(double v, float x, const std::vector<float>& table, float g) {
     // From full scale up the encoded value stays at or above full scale, and
     // every output file (bracket factors are at least 1) clips it to 65535:
     // the value itself will do.
@@ -110,6 +111,10 @@ inline double encodeFast(double v, const std::vector<float>& table, float g) {
     const float frac = static_cast<float>(bits & ((1u << kFracBits) - 1)) * kFracUnit;
     return table[i] + (table[i + 1] - table[i]) * frac;
 }
+inline double encodeFast(double v, const std::vector<float>& table, float g) {
+    if (table.empty()) return v;
+    return encodeFast(v, static_cast<float>(v * (1.0 / 65535)), table, g);
+}
 
 // The three channels at once: the table's indexes and fractions in lanes,
 // one at a time when a channel lies outside the table.
@@ -121,7 +126,7 @@ inline void encodeLanes(Lanes v, const std::vector<float>& table, float g, doubl
     const Lanes x = v * (1.0f / 65535);
     const IntLanes outside = (x < 0x1p-24f) | (x >= 1.0f);
     if (anyOfThree(outside & IntLanes{-1, -1, -1, 0})) {
-        for (int c = 0; c < 3; ++c) out[c] = encodeFast(v[c], table, g);
+        for (int c = 0; c < 3; ++c) out[c] = encodeFast(v[c], x[c], table, g);
         return;
     }
     IntLanes bits;
@@ -257,13 +262,16 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
                     continue;
                 const Image& im = images[j];
                 const IntLanes raw = j == chosen ? rawK : sample(j);
+                // A clipped sample only says the value is at least its clip
+                // level. Tested for every image: one far below its clip
+                // level can still agree with a dark, noisy choice.
+                if (anyOfThree(raw >= lanes(im.clipSample))) continue;
                 // An image at most half way to its clip level has its full
-                // weight, and a clipped sample of it could never agree with
-                // the choice: only the others need the clip tests.
+                // weight: only the others need their share and the taper.
                 float t = 1;
                 if (j == top || topShare * reach[j] > 0.5f) {
                     const float share = j == top ? topShare : maxOfThree(v * lanes(im.invClip));
-                    if (share >= 1 || anyOfThree(raw >= lanes(im.clipSample))) continue;
+                    if (share >= 1) continue;
                     t = taper(share);
                 }
                 const Lanes var = lanes(im.alpha) * v + lanes(im.beta);
