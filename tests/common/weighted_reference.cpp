@@ -60,7 +60,7 @@ std::vector<uint16_t> LiteralWeighted::samples(double factor) const {
 }
 
 LiteralWeighted literalWeighted(const BlendInput& in, const WeightedModel& model) {
-    const ImageSet& set = in.set;
+    const FrameSet& set = in.set;
     const int w = set.AnchoImagen, h = set.AltoImagen;
     const int n = static_cast<int>(set.ImagenesTIFF.size());
     std::vector<std::array<Terms, 3>> terms(static_cast<size_t>(n));
