@@ -11,6 +11,7 @@
 #include "support/tiff_io.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -150,6 +151,7 @@ void frmMain::connectControls() {
     connect(cmbQuality, &QComboBox::activated, this, [this] { cmbQuality_Click(); });
     connect(cmbProfile, &QComboBox::activated, this, [this] { cmbProfile_Click(); });
     connect(cmbDecoder, &QComboBox::activated, this, [this] { cmbDecoder_Click(); });
+    connect(chkHeadroom, &QCheckBox::clicked, this, [this] { chkHeadroom_Click(); });
     connect(cmbWB->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbWB_Change(); });
     connect(cmbSat->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbSat_Change(); });
     connect(cmbQuality->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbQuality_Change(); });

@@ -126,6 +126,7 @@ public:
     QComboBox* cmbDecoder = nullptr;
     QPushButton* cmdDevelop = nullptr;
     QPushButton* chkHLRecovery = nullptr;
+    QCheckBox* chkHeadroom = nullptr;
 
     QGroupBox* frmMap = nullptr;
     QLabel* Label1 = nullptr;
@@ -206,6 +207,7 @@ public:
     void cmbProfile_Click();
     void cmbProfile_Change();
     void cmbDecoder_Click();
+    void chkHeadroom_Click();
     void txtDCRAW_LostFocus();
     void AplicarPresetWB();
 

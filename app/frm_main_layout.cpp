@@ -167,6 +167,13 @@ void frmMain::buildControls() {
     Label11->setEnabled(false);
     Label11->setAlignment(Qt::AlignHCenter);
 
+    // Beside the white balance's title, as "Weighted" beside the map's: the
+    // multipliers are what would clip a channel before the sensor does.
+    chkHeadroom = named(new QCheckBox(QStringLiteral("Headroom"), frmRevelado), "chkHeadroom",
+                        168, 17, 90, 18);
+    chkHeadroom->setToolTip(QStringLiteral(
+        "Develop every channel up to where the sensor clips (dcraw -H 1) instead of clipping it "
+        "after its white-balance multiplier; the output is darker by the largest multiplier"));
     const QString satTip =
         QStringLiteral("Set saturation level in case value considered by DCRAW for your camera is wrong");
     Label17 = label(frmRevelado, "Label17", QStringLiteral("Saturation level"), 273, 20, 78, 14,

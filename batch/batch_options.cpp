@@ -162,6 +162,8 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
                 if (const auto k = p.item(arg, *v, itemsPerfil())) o.develop.perfil = *k;
         } else if (arg == QStringLiteral("--hl")) {
             o.hlRecovery = true;
+        } else if (arg == QStringLiteral("--headroom")) {
+            o.develop.headroom = true;
         } else if (arg == QStringLiteral("--dcraw-options")) {
             if (const auto v = p.value(arg)) o.develop.txtDCRAW = comprimirOpciones(*v);
         } else if (arg == QStringLiteral("--decoder")) {
@@ -297,6 +299,9 @@ QString batchUsage() {
         "  --profile NAME          None, sRGB, \"Adobe RGB\", \"Wide Gamut\", \"ProPhoto RGB\",\n"
         "                          \"CIE XYZ\" (default %3)\n"
         "  --hl                    highlight recovery on the least exposed file\n"
+        "  --headroom              develop every channel up to where the sensor clips\n"
+        "                          (dcraw -H 1); the output is darker by the largest\n"
+        "                          white-balance multiplier\n"
         "  --dcraw-options TEXT    extra dcraw options\n"
         "  --decoder auto|dcraw|libraw  RAW decoder: auto uses dcraw unless it cannot\n"
         "                          read a file of the set, then LibRaw (default %4)\n"

@@ -2,6 +2,7 @@
 // decoding table and the map PNG beside the reference file.
 #include "pipeline/map_stage.h"
 
+#include "set/noise_model.h"
 #include "support/errors.h"
 #include "support/numbers.h"
 #include "support/paths.h"
@@ -26,7 +27,10 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
                     Reporter& reporter) {
     try {
         reporter.EscribirEstado(QStringLiteral("Threshold optimisation..."), false);
-        const std::array<int32_t, 3> umbral = OptimizarUmbral(settings);
+        // With headroom each channel clips where the frames show it does.
+        const std::array<int32_t, 3> umbral =
+            settings.headroom ? thresholdsOfClipLevels(settings.umbral, setClipLevels(set))
+                              : OptimizarUmbral(settings);
         reporter.EscribirEstado(QStringLiteral("R: ") + QString::number(umbral[0]) +
                                     QStringLiteral("\r\nG: ") + QString::number(umbral[1]) +
                                     QStringLiteral("\r\nB: ") + QString::number(umbral[2]),

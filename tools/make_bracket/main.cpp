@@ -54,6 +54,7 @@ int run(const Options& o) {
 
     Scene scene(o.width, o.height, o.seed);
     scene.setTextured(o.textured);
+    scene.setWarm(o.warm);
     const std::vector<float> still = referenceElectrons(scene, o.width, o.height);
     const std::vector<int> order = fileOrder(o);
     const std::vector<FrameMove> moves =

@@ -143,6 +143,9 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
         } else if (name == "--texture") {
             if (!flag()) return std::nullopt;
             o.textured = true;
+        } else if (name == "--warm") {
+            if (!flag()) return std::nullopt;
+            o.warm = true;
         } else if (name.rfind("-", 0) == 0) {
             error = "unknown option " + name;
             return std::nullopt;
@@ -176,6 +179,8 @@ std::string usageText() {
            "                the true moves go to shake.txt beside the frames\n"
            "  --texture     texture at several scales and in every direction, so that\n"
            "                frames can be aligned\n"
+           "  --warm        a warm evening sky and lamp, whose red clips through the\n"
+           "                white balance long before green\n"
            "  --no-noise    no shot or read noise: the exact twin of the same bracket\n"
            "  --help        this text\n"
            "\n"

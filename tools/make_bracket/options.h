@@ -26,6 +26,7 @@ struct Options {
     double shakeShift = 0.0;
     double shakeDegrees = 0.0;
     bool textured = false;  // texture at several scales (see Scene::setTextured)
+    bool warm = false;      // a warm evening sky and lamp (see Scene::setWarm)
 };
 
 // Limits that keep a run sane: sizes a real camera could have (and that fit in
