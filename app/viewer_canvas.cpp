@@ -47,6 +47,11 @@ void ViewerCanvas::clearPicture() {
     update();
 }
 
+void ViewerCanvas::levelsAdded() {
+    viewStale_ = true;
+    update();
+}
+
 void ViewerCanvas::place(const ViewPlacement& placement, bool fitting) {
     fitting_ = fitting;
     placement_ = picture_ ? clamped(placement, picture_->size(), deviceSize()) : placement;

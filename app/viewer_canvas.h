@@ -21,6 +21,8 @@ class ViewerCanvas : public QWidget {
     // same scale with the same picture point in the middle of the view.
     void setPicture(std::shared_ptr<const PicturePyramid> picture);
     void clearPicture();
+    // The picture shown has got its reduced levels: drawn again from them.
+    void levelsAdded();
     const PicturePyramid* picture() const { return picture_.get(); }
 
     // Key 0: the whole picture.

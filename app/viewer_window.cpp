@@ -6,11 +6,11 @@
 #include "app/viewer_canvas.h"
 #include "support/errors.h"
 #include "support/numbers.h"
-#include "support/paths.h"
 #include "support/tiff_io.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -89,7 +89,9 @@ ViewerWindow::ViewerWindow(frmMain& main) : QWidget(nullptr, Qt::Window), main_(
     connect(canvas_, &ViewerCanvas::placementChanged, this, [this] { updateZoom(); });
 }
 
-ViewerWindow::~ViewerWindow() = default;
+ViewerWindow::~ViewerWindow() {
+    stopLevels();
+}
 
 const PictureEntry* ViewerWindow::shownEntry() const {
     return current_ >= 0 && current_ < static_cast<int>(items_.size())
@@ -191,7 +193,7 @@ void ViewerWindow::load() {
     stale_ = false;
     const PictureEntry* entry = shownEntry();
     setWindowTitle(QStringLiteral("Orrindale viewer \u2014 ") +
-                   (entry ? NombreArchivo(entry->path) : QString()));
+                   (entry ? QFileInfo(entry->path).fileName() : QString()));
     // A file an operation is writing, or a set it is changing, is read once
     // the operation has ended (refresh).
     waiting_ = entry && main_.busy();
@@ -200,16 +202,16 @@ void ViewerWindow::load() {
         return;
     }
     // One picture in memory at a time: the last goes before the next comes.
+    stopLevels();
     canvas_->clearPicture();
     shown_.reset();
     Item& item = items_[static_cast<size_t>(current_)];
     try {
         if (!item.source) item.source = openPicture(item.entry, main_.imagenes, main_.setFiles());
         stale_ = !item.source->unchanged();
-        auto picture = std::make_shared<PicturePyramid>(item.source->screenPicture());
-        picture->buildLevels();
-        shown_ = picture;
-        canvas_->setPicture(picture);
+        shown_ = std::make_shared<PicturePyramid>(item.source->screenPicture());
+        canvas_->setPicture(shown_);
+        startLevels();
         // What the notes need (the output's map) comes once the picture shows.
         QTimer::singleShot(0, this, [this, source = item.source.get()] {
             if (shownEntry() && items_[static_cast<size_t>(current_)].source.get() == source) {
@@ -220,9 +222,38 @@ void ViewerWindow::load() {
     } catch (...) {
         shown_.reset();
         canvas_->clearPicture();
-        message_ = failure(NombreArchivo(item.entry.path));
+        message_ = failure(QFileInfo(item.entry.path).fileName());
     }
     updateReadout();
+}
+
+void ViewerWindow::startLevels() {
+    stopLevels();
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    stopLevels_ = stop;
+    levels_ = std::thread([this, stop, picture = shown_] {
+        std::vector<Rgb8Plane> levels;
+        try {
+            levels = PicturePyramid::reducedLevels(picture->level(0), *stop);
+        } catch (...) {
+            return;  // short of memory: the full level alone still shows all
+        }
+        // Handed over on the window's thread, where the views are drawn.
+        QMetaObject::invokeMethod(
+            this,
+            [this, stop, picture,
+             made = std::make_shared<std::vector<Rgb8Plane>>(std::move(levels))]() mutable {
+                if (*stop || picture != shown_) return;
+                picture->adoptLevels(std::move(*made));
+                canvas_->levelsAdded();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ViewerWindow::stopLevels() {
+    if (stopLevels_) *stopLevels_ = true;
+    if (levels_.joinable()) levels_.join();
 }
 
 void ViewerWindow::updateReadout() {
@@ -287,6 +318,7 @@ void ViewerWindow::keyPressEvent(QKeyEvent* event) {
 void ViewerWindow::closeEvent(QCloseEvent* event) {
     // A closed viewer holds no picture and no file; the window keeps its
     // size and place for the next opening.
+    stopLevels();
     canvas_->clearPicture();
     shown_.reset();
     items_.clear();

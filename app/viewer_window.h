@@ -7,8 +7,10 @@
 #include "pipeline/set_pictures.h"
 
 #include <QWidget>
+#include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -52,6 +54,10 @@ class ViewerWindow : public QWidget {
     using Key = std::pair<PictureKind, int>;
     static Key keyOf(const PictureEntry& e) { return {e.kind, e.frame}; }
 
+    // Makes the shown picture's reduced levels on a thread of their own, so
+    // the full picture is on screen without waiting for them.
+    void startLevels();
+    void stopLevels();
     void takeList();
     int indexOf(const std::optional<Key>& key) const;
     void select(int index);
@@ -71,6 +77,8 @@ class ViewerWindow : public QWidget {
     std::optional<Key> previous_;  // what B flips back to
     // The picture on screen: only one is held at a time.
     std::shared_ptr<PicturePyramid> shown_;
+    std::thread levels_;
+    std::shared_ptr<std::atomic<bool>> stopLevels_;
     QString message_;       // why nothing is shown
     bool stale_ = false;    // the shown file changed or went since it was read
     bool waiting_ = false;  // an operation runs: nothing is read until it ends

@@ -78,8 +78,25 @@ PicturePyramid::PicturePyramid(Rgb8Plane full) {
 }
 
 void PicturePyramid::buildLevels() {
-    while (std::max(levels_.back().width, levels_.back().height) > kSmallestSide)
-        levels_.push_back(halved(levels_.back()));
+    const std::atomic<bool> never{false};
+    adoptLevels(reducedLevels(levels_.front(), never));
+}
+
+std::vector<Rgb8Plane> PicturePyramid::reducedLevels(const Rgb8Plane& full,
+                                                     const std::atomic<bool>& stop) {
+    std::vector<Rgb8Plane> levels;
+    const Rgb8Plane* last = &full;
+    while (std::max(last->width, last->height) > kSmallestSide) {
+        if (stop) return {};
+        levels.push_back(halved(*last));
+        last = &levels.back();
+    }
+    return levels;
+}
+
+void PicturePyramid::adoptLevels(std::vector<Rgb8Plane> levels) {
+    levels_.resize(1);
+    for (Rgb8Plane& level : levels) levels_.push_back(std::move(level));
 }
 
 size_t PicturePyramid::bytes() const {

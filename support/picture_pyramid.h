@@ -9,6 +9,7 @@
 
 #include <QImage>
 #include <QSize>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -32,6 +33,13 @@ class PicturePyramid {
     // Adds the reduced levels (on all cores); until then views read the full
     // level only. Throws RunError(kErrOutOfMemory), keeping the levels made.
     void buildLevels();
+    // The reduced levels of `full`, made on any thread (all cores) while the
+    // full level is on screen; empty when `stop` was set meanwhile. Throws
+    // RunError(kErrOutOfMemory).
+    static std::vector<Rgb8Plane> reducedLevels(const Rgb8Plane& full,
+                                                const std::atomic<bool>& stop);
+    // Takes levels reducedLevels made of this pyramid's full level.
+    void adoptLevels(std::vector<Rgb8Plane> levels);
 
     QSize size() const { return QSize(levels_[0].width, levels_[0].height); }
     int levelCount() const { return static_cast<int>(levels_.size()); }
