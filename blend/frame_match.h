@@ -54,5 +54,8 @@ class MatchedScreen {
 
   private:
     FrameMatch match_;
-    std::vector<uint8_t> table_;  // colour: screen value of each sample
+    std::vector<uint8_t> table_;     // colour: screen value of each sample
+    std::vector<double> mixSteps_;   // B&W: where the screen value steps up
+    std::vector<uint8_t> mixStart_;  // B&W: the value at each bucket's lower end
+    double bucketScale_ = 0;         // buckets per unit of the mix
 };
