@@ -2,7 +2,11 @@
 #include "pipeline/picture_source.h"
 
 #include "blend/blend_internal.h"
+#include "support/image_memory.h"
 #include "support/numbers.h"
+
+#include <QImageReader>
+#include <algorithm>
 
 namespace {
 
@@ -27,16 +31,14 @@ QString readoutLine(QPoint pixel, const PictureSamples& samples, const QString& 
     return line;
 }
 
-MapChoices::MapChoices(std::vector<uint8_t> levels, int width, const std::vector<float>& tablaMapa,
-                       QStringList names)
-    : levels_(std::move(levels)), width_(width), names_(std::move(names)) {
+MapChoices::MapChoices(QImage levels, const std::vector<float>& tablaMapa, QStringList names)
+    : levels_(std::move(levels)), names_(std::move(names)) {
     if (tablaMapa.size() == 256) tabla_ = tablaMapa;
 }
 
 QString MapChoices::at(int x, int y) const {
-    if (empty() || x < 0 || y < 0 || x >= width_) return {};
-    const size_t i = static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x);
-    return i < levels_.size() ? ofLevel(levels_[i]) : QString();
+    if (empty() || !levels_.valid(x, y)) return {};
+    return ofLevel(levels_.constScanLine(y)[x]);
 }
 
 QString MapChoices::ofLevel(int level) const {
@@ -49,4 +51,34 @@ QString MapChoices::ofLevel(int level) const {
     if (image < 1 || image > names_.size()) return {};
     return QStringLiteral("from ") + names_[image - 1] + QStringLiteral(", ") +
            QString::number(roundToInt(share * 100)) + QStringLiteral(" %");
+}
+
+QImage mapLevels(const QString& path, QSize expected) {
+    try {
+        QImageReader reader(path);
+        if (reader.size() != expected) {
+            // A TIFF map, read as the blend reads it; any other kind is no map.
+            const MapLevels map = loadMapLevels(path, expected, false);
+            if (map.red.empty()) return {};
+            QImage grey = allocatedImage(map.width, map.height, QImage::Format_Grayscale8);
+            for (int y = 0; y < map.height; ++y)
+                std::copy_n(map.red.data() + static_cast<size_t>(y) * map.width, map.width,
+                            grey.scanLine(y));
+            return grey;
+        }
+        const AllocationLimit limit(expected);
+        QImage picture = reader.read();
+        if (picture.isNull() || picture.format() == QImage::Format_Grayscale8) return picture;
+        // The blend reads a colour map's red component.
+        picture = convertedImage(picture, QImage::Format_RGB32);
+        QImage grey = allocatedImage(picture.width(), picture.height(), QImage::Format_Grayscale8);
+        for (int y = 0; y < picture.height(); ++y) {
+            const auto* in = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+            uchar* out = grey.scanLine(y);
+            for (int x = 0; x < picture.width(); ++x) out[x] = static_cast<uchar>(qRed(in[x]));
+        }
+        return grey;
+    } catch (...) {
+        return {};  // no map, no note
+    }
 }

@@ -7,6 +7,7 @@
 
 #include "support/picture_pyramid.h"
 
+#include <QImage>
 #include <QPoint>
 #include <QString>
 #include <QStringList>
@@ -54,11 +55,10 @@ QString readoutLine(QPoint pixel, const PictureSamples& samples, const QString& 
 class MapChoices {
   public:
     MapChoices() = default;
-    // `levels` row-major, one per pixel of a `width`-wide map; `names` the file
-    // names of images 1..n.
-    MapChoices(std::vector<uint8_t> levels, int width, const std::vector<float>& tablaMapa,
-               QStringList names);
-    bool empty() const { return levels_.empty(); }
+    // `levels`: the map's grey levels (Format_Grayscale8), or null for
+    // ofLevel alone; `names` the file names of images 1..n.
+    MapChoices(QImage levels, const std::vector<float>& tablaMapa, QStringList names);
+    bool empty() const { return levels_.isNull(); }
     // "from IMG_0003.tiff, 62 %": the image with the larger share of the pixel
     // (100 % where the map took it whole from one image; the less exposed one
     // of an even split). Empty outside the map or for a level naming an image
@@ -68,8 +68,12 @@ class MapChoices {
     QString ofLevel(int level) const;
 
   private:
-    std::vector<uint8_t> levels_;
-    int width_ = 0;
+    QImage levels_;
     std::vector<float> tabla_;  // empty when there is no table of 256 levels
     QStringList names_;
 };
+
+// A map's grey levels (its red component) as a Format_Grayscale8 picture, one
+// byte a pixel: a grey PNG map is used as read. Null when the file is not a
+// map of `expected` size or cannot be read.
+QImage mapLevels(const QString& path, QSize expected);

@@ -7,10 +7,11 @@
 #include "support/errors.h"
 #include "support/opened_file.h"
 #include "support/parallel.h"
-#include "support/paths.h"
 #include "support/screen_picture.h"
 #include "support/screen_tone.h"
 #include "support/tiff_rows.h"
+
+#include <QFileInfo>
 
 namespace {
 
@@ -27,7 +28,7 @@ PictureSamples rgb(const uint16_t* p) {
 class FilePicture : public PictureSource {
   public:
     explicit FilePicture(std::shared_ptr<const OpenedFile> file) : file_(std::move(file)) {}
-    QString fileName() const override { return NombreArchivo(file_->path()); }
+    QString fileName() const override { return QFileInfo(file_->path()).fileName(); }
     bool unchanged() const override { return file_->stillAtPath(); }
 
   protected:
@@ -105,14 +106,9 @@ class OutputPicture : public PictureSource {
     void prepareNotes() override {
         if (triedMap_ || !record_.valid() || size_.isEmpty()) return;
         triedMap_ = true;
-        try {
-            MapLevels map = loadMapLevels(record_.rutaMapa, size_, false);
-            if (map.width == size_.width() && map.height == size_.height())
-                choices_ =
-                    MapChoices(std::move(map.red), map.width, record_.tablaMapa, record_.imagenes);
-        } catch (...) {
-            // No map, no note: the samples are still read out.
-        }
+        // No map, no note: the samples are still read out.
+        choices_ =
+            MapChoices(mapLevels(record_.rutaMapa, size_), record_.tablaMapa, record_.imagenes);
     }
     QString noteAt(int x, int y, const Rgb8Plane&) override {
         const QString chosen = choices_.at(x, y);
@@ -136,7 +132,7 @@ class FramePicture : public PictureSource {
         : set_(set),
           k_(k),
           match_(frameMatch(set.lastBlend, set.ExpRelativas, k)),
-          name_(NombreArchivo(set.ArchivosTIFF.value(k - 1))),
+          name_(QFileInfo(set.ArchivosTIFF.value(k - 1)).fileName()),
           size_(set.AnchoImagen, set.AltoImagen) {}
     QString fileName() const override { return name_; }
     Rgb8Plane screenPicture() override {
@@ -215,9 +211,9 @@ std::unique_ptr<PictureSource> openPicture(const PictureEntry& entry, const Imag
         case PictureKind::Map: {
             // Grey levels decode with the table of the set's last map.
             QStringList names;
-            for (const QString& path : set.ArchivosTIFF) names << NombreArchivo(path);
+            for (const QString& path : set.ArchivosTIFF) names << QFileInfo(path).fileName();
             MapChoices choices;
-            if (set.tablaMapaValida()) choices = MapChoices({}, 0, set.TablaMapa, names);
+            if (set.tablaMapaValida()) choices = MapChoices({}, set.TablaMapa, names);
             return filePicture(entry.path, plainScreenTable(), std::move(choices));
         }
         case PictureKind::Frame:

@@ -261,29 +261,33 @@ TEST_F(ViewerTest, ZoomKeysAndTheWheelKeepThePixelUnderThePointer) {
 }
 
 TEST_F(ViewerTest, TheReadOutTellsTheSamplesAndTheImageTheMapChose) {
-    blend();
+    window->cmdEV->click();
+    window->cmdBuildMap->click();
     window->cmdView->click();
-    const QString output = made("OD_*.tif");
-    for (int b = 0; b < 3; ++b) {
-        const QString from = QString(" \u00b7 from IMG_%1.tiff, 100 %").arg(b + 1);
-        const QPoint p = at100("Output", QPoint(bandCentre(b), 400 + b));
-        const auto s = samplesOf(output, p);
-        const QString at = QString("x %1 y %2 \u00b7 ").arg(p.x()).arg(p.y());
-        EXPECT_EQ(readout(), at + QString("%1 %2 %3").arg(s[0]).arg(s[1]).arg(s[2]) + from);
-        // The frame the pixel came from, brought to the output, is the output there.
-        ASSERT_EQ(at100(QString("Image %1").arg(b + 1), p), p);
-        const auto f = samplesOf(folder + QString("IMG_%1.tiff").arg(b + 1), p);
-        EXPECT_EQ(readout(), at + QString("%1 %2 %3 \u00b7 as output %4 %5 %6")
-                                      .arg(f[0])
-                                      .arg(f[1])
-                                      .arg(f[2])
-                                      .arg(s[0])
-                                      .arg(s[1])
-                                      .arg(s[2]));
-        EXPECT_EQ(shownAt(over(p)), onScreen(output).pixel(p));
-        at100("Map", p);
-        EXPECT_TRUE(readout().endsWith(from)) << readout().toStdString();
-    }
+    // In colour, then in B&W: the frames follow the output's mix too.
+    for (QPushButton* button : {window->cmdBlend, window->cmdBlendBW})
+        for (int b = 0; b < 3; ++b) {
+            if (b == 0) button->click();
+            const QString output = window->setFiles().output.path;
+            const QString from = QString(" \u00b7 from IMG_%1.tiff, 100 %").arg(b + 1);
+            const QPoint p = at100("Output", QPoint(bandCentre(b), 400 + b));
+            const auto s = samplesOf(output, p);
+            const QString at = QString("x %1 y %2 \u00b7 ").arg(p.x()).arg(p.y());
+            EXPECT_EQ(readout(), at + QString("%1 %2 %3").arg(s[0]).arg(s[1]).arg(s[2]) + from);
+            // The frame the pixel came from, brought to the output, is the output there.
+            ASSERT_EQ(at100(QString("Image %1").arg(b + 1), p), p);
+            const auto f = samplesOf(folder + QString("IMG_%1.tiff").arg(b + 1), p);
+            EXPECT_EQ(readout(), at + QString("%1 %2 %3 \u00b7 as output %4 %5 %6")
+                                          .arg(f[0])
+                                          .arg(f[1])
+                                          .arg(f[2])
+                                          .arg(s[0])
+                                          .arg(s[1])
+                                          .arg(s[2]));
+            EXPECT_EQ(shownAt(over(p)), onScreen(output).pixel(p));
+            at100("Map", p);
+            EXPECT_TRUE(readout().endsWith(from)) << readout().toStdString();
+        }
     // Across the border of bands 1 and 2 the blend mixes the two: the larger share.
     at100("Output", QPoint(kWidth / 3, 400));
     int mixed = 0;
