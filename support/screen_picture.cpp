@@ -22,16 +22,21 @@ Rgb8Plane tiffOnScreen(const OpenedFile& file, const std::vector<uint8_t>& table
     const TiffRowReader header(file);
     const int width = header.width(), height = header.height();
     Rgb8Plane out(width, height);
-    // Bands of whole strips, about 64 rows: each strip is decoded once, by
-    // one reader of its own per band.
+    // A few bands a thread, each of whole strips and read by one reader of
+    // its own (opening one reads the file's strip list), a strip at a time.
     const int block = header.blockRows();
-    const int bandRows = block * std::max(1, 64 / block);
-    parallelRows(height, bandRows, [&](const RowBand& band) {
+    const int blocks = (height + block - 1) / block;
+    const int perBand = std::max(1, blocks / (4 * parallelThreads()));
+    parallelRows(height, block * perBand, [&](const RowBand& band) {
         TiffRowReader reader(file);
-        std::vector<uint16_t> rows(static_cast<size_t>(band.end - band.begin) * width * 3);
-        reader.readRows(band.begin, band.end - band.begin, rows.data());
-        uint8_t* to = out.row(band.begin);
-        for (size_t i = 0; i < rows.size(); ++i) to[i] = table[rows[i]];
+        std::vector<uint16_t> rows(static_cast<size_t>(block) * width * 3);
+        for (int y = band.begin; y < band.end; y += block) {
+            const int count = std::min(block, band.end - y);
+            reader.readRows(y, count, rows.data());
+            uint8_t* to = out.row(y);
+            const size_t samples = static_cast<size_t>(count) * width * 3;
+            for (size_t i = 0; i < samples; ++i) to[i] = table[rows[i]];
+        }
     });
     return out;
 }
