@@ -61,6 +61,7 @@ ViewerWindow::ViewerWindow(frmMain& main) : QWidget(nullptr, Qt::Window), main_(
                        "B flip \u00b7 wheel zoom \u00b7 drag pan"),
         this);
     keys->setEnabled(false);  // a hint, greyed
+    keys->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Cut short rather than widen the window (and move the picture) on a
     // small screen; the read-out line below likewise.
     keys->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -75,8 +76,7 @@ ViewerWindow::ViewerWindow(frmMain& main) : QWidget(nullptr, Qt::Window), main_(
     top->addWidget(list_);
     top->addSpacing(12);
     top->addWidget(zoom_);
-    top->addStretch();
-    top->addWidget(keys);
+    top->addWidget(keys, 1);  // takes the rest of the row, right-aligned
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 4);
     layout->setSpacing(4);
