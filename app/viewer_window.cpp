@@ -107,7 +107,10 @@ void ViewerWindow::open(PictureKind kind) {
         move(screen.center() - rect().center());
     }
     if (!isVisible()) canvas_->fit();  // a new look starts with the whole picture
+    const std::optional<PictureEntry> before =
+        shownEntry() ? std::optional<PictureEntry>(*shownEntry()) : std::nullopt;
     takeList();
+    current_ = before ? indexOf(keyOf(*before)) : -1;
     int index = 0;
     for (size_t i = 0; i < items_.size(); ++i)
         if (items_[i].entry.kind == kind) {
@@ -118,6 +121,11 @@ void ViewerWindow::open(PictureKind kind) {
     raise();
     activateWindow();
     canvas_->setFocus();
+    // The picture already on screen is not read again.
+    if (index == current_ && before == items_[static_cast<size_t>(index)].entry && shown_) {
+        list_->setCurrentIndex(index);
+        return;
+    }
     select(items_.empty() ? -1 : index);
 }
 
@@ -197,14 +205,14 @@ void ViewerWindow::load() {
     // A file an operation is writing, or a set it is changing, is read once
     // the operation has ended (refresh).
     waiting_ = entry && main_.busy();
-    if (!entry || waiting_) {
-        updateReadout();
-        return;
-    }
     // One picture in memory at a time: the last goes before the next comes.
     stopLevels();
     canvas_->clearPicture();
     shown_.reset();
+    if (!entry || waiting_) {
+        updateReadout();
+        return;
+    }
     Item& item = items_[static_cast<size_t>(current_)];
     try {
         if (!item.source) item.source = openPicture(item.entry, main_.imagenes, main_.setFiles());
@@ -238,13 +246,22 @@ void ViewerWindow::startLevels() {
         } catch (...) {
             return;  // short of memory: the full level alone still shows all
         }
-        // Handed over on the window's thread, where the views are drawn.
+        {
+            const std::lock_guard<std::mutex> lock(madeMutex_);
+            if (!*stop) madeLevels_ = std::move(levels);
+        }
+        // Taken on the window's thread, where the views are drawn; levels a
+        // newer picture has made stale are dropped by stopLevels meanwhile.
         QMetaObject::invokeMethod(
             this,
-            [this, stop, picture,
-             made = std::make_shared<std::vector<Rgb8Plane>>(std::move(levels))]() mutable {
-                if (*stop || picture != shown_) return;
-                picture->adoptLevels(std::move(*made));
+            [this, stop] {
+                std::vector<Rgb8Plane> made;
+                {
+                    const std::lock_guard<std::mutex> lock(madeMutex_);
+                    made = std::move(madeLevels_);
+                }
+                if (*stop || !shown_ || made.empty()) return;
+                shown_->adoptLevels(std::move(made));
                 canvas_->levelsAdded();
             },
             Qt::QueuedConnection);
@@ -254,6 +271,8 @@ void ViewerWindow::startLevels() {
 void ViewerWindow::stopLevels() {
     if (stopLevels_) *stopLevels_ = true;
     if (levels_.joinable()) levels_.join();
+    const std::lock_guard<std::mutex> lock(madeMutex_);
+    madeLevels_.clear();
 }
 
 void ViewerWindow::updateReadout() {

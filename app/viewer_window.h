@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -79,8 +80,10 @@ class ViewerWindow : public QWidget {
     std::shared_ptr<PicturePyramid> shown_;
     std::thread levels_;
     std::shared_ptr<std::atomic<bool>> stopLevels_;
-    QString message_;       // why nothing is shown
-    bool stale_ = false;    // the shown file changed or went since it was read
-    bool waiting_ = false;  // an operation runs: nothing is read until it ends
-    bool placed_ = false;   // the first opening has sized the window
+    std::mutex madeMutex_;
+    std::vector<Rgb8Plane> madeLevels_;  // made, not yet taken
+    QString message_;                    // why nothing is shown
+    bool stale_ = false;                 // the shown file changed or went since it was read
+    bool waiting_ = false;               // an operation runs: nothing is read until it ends
+    bool placed_ = false;                // the first opening has sized the window
 };
