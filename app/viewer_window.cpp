@@ -131,12 +131,10 @@ void ViewerWindow::open(PictureKind kind) {
 
 void ViewerWindow::refresh() {
     if (!isVisible()) return;
-    const std::optional<Key> shown =
-        shownEntry() ? std::optional<Key>(keyOf(*shownEntry())) : std::nullopt;
     const std::optional<PictureEntry> before =
         shownEntry() ? std::optional<PictureEntry>(*shownEntry()) : std::nullopt;
     takeList();
-    current_ = indexOf(shown);
+    current_ = before ? indexOf(keyOf(*before)) : -1;
     list_->setCurrentIndex(current_);
     // The same picture stays on screen; a new one (or one that waited for
     // the operation to end) is read now.
