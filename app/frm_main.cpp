@@ -6,6 +6,7 @@
 #include "app/dcraw_log_window.h"
 #include "app/frm_intro.h"
 #include "app/preview_box.h"
+#include "app/viewer_window.h"
 #include "pipeline/full_development.h"
 #include "support/numbers.h"
 #include "support/tiff_io.h"
@@ -92,6 +93,7 @@ frmMain::frmMain(WindowHooks hooks, QWidget* parent)
 }
 
 frmMain::~frmMain() {
+    viewer_.reset();  // it reads the set this window owns
     if (intro_) intro_->deleteLater();
 }
 
@@ -206,6 +208,17 @@ void frmMain::connectControls() {
     connect(cmdParche, &QPushButton::clicked, this, [this] { cmdParche_Click(); });
     connect(cmdCopyClipBoard, &QPushButton::clicked, this, [this] { cmdCopyClipBoard_Click(); });
 
+    // The viewer: on what the box shows, and told of each file the set gets.
+    connect(cmdView, &QPushButton::clicked, this, [this] { cmdView_Click(); });
+    connect(pctImagen, &PreviewBox::doubleClicked, this, [this] { cmdView_Click(); });
+    connect(pctImagen, &PreviewBox::contentChanged, this,
+            [this] { cmdView->setEnabled(pctImagen->showingSomething()); });
+    connect(txtRutaMap, &QLineEdit::textChanged, this, [this](const QString& path) {
+        files_.map.made(path);
+        setFilesChanged();
+    });
+    connect(this, &frmMain::operationEnded, this, [this] { setFilesChanged(); });
+
     // Exposure analysis.
     connect(cmdEV, &QPushButton::clicked, this, [this] { cmdEV_Click(); });
     connect(cmdEVMethod, &QPushButton::clicked, this, [this] { cmdEVMethod_Click(); });
@@ -280,6 +293,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
                       decoderStartTimer_})
         t->stop();
     if (intro_) intro_->close();
+    if (viewer_) viewer_->close();
     event->accept();
     QApplication::quit();
 }

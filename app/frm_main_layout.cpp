@@ -88,13 +88,18 @@ void frmMain::buildControls() {
 
     // Preview and reference row.
     pctImagen = named(new PreviewBox(this), "pctImagen", 16, 16, 592, 394);
-    txtRuta = named(new QLineEdit(this), "txtRuta", 16, 411, 499, 21);
+    // The path box gives "View" its width, so the row still ends with the box.
+    txtRuta = named(new QLineEdit(this), "txtRuta", 16, 411, 459, 21);
     txtRuta->setReadOnly(true);
     txtRuta->setToolTip(QStringLiteral("Reference RAW file for path and quick display"));
-    cmdSeleccionar = button(this, "cmdSeleccionar", QStringLiteral("..."), 515, 411, 37, 21,
+    cmdSeleccionar = button(this, "cmdSeleccionar", QStringLiteral("..."), 475, 411, 37, 21,
                             QStringLiteral("Set reference RAW file and pathname"));
-    cmdCopyClipBoard = button(this, "cmdCopyClipBoard", QStringLiteral("Snapshot"), 552, 411, 59,
+    cmdCopyClipBoard = button(this, "cmdCopyClipBoard", QStringLiteral("Snapshot"), 512, 411, 59,
                               21, QStringLiteral("Copy display to Clipboard"), false);
+    cmdView = button(this, "cmdView", QStringLiteral("View"), 571, 411, 40, 21,
+                     QStringLiteral("Look at what the box shows at full size: zoom, pan, and "
+                                    "compare the output with each frame"),
+                     false);
 
     // Status column.
     Label15 = label(this, "Label15", QStringLiteral("Status"), 616, 3, 217, 13);

@@ -293,6 +293,16 @@ int FusionarImagenes(const QString& rutaReferencia, const BlendSettings& setting
         const MixWeights weights = mixWeights(settings.pesoRojo, settings.pesoAzul);
         BlendInput input{set, map.red, factors, g, settings.blancoNegro, weights};
         setInputLevels(input, levels, classes.pixelsPerLevel);
+        // What shapes the output, for a viewer to show the frames as it sees them.
+        set.lastBlend = BlendRecord{.factors = factors,
+                                    .g = g,
+                                    .blancoNegro = settings.blancoNegro,
+                                    .weights = weights,
+                                    .merge = settings.merge,
+                                    .rutaMapa = settings.rutaMapa,
+                                    .tablaMapa = set.TablaMapa,
+                                    .imagenes = {}};
+        for (const QString& path : set.ArchivosTIFF) set.lastBlend.imagenes << NombreArchivo(path);
         if (weighted) {
             writeWeightedOutputs(rutaReferencia, settings, input, set, reporter);
             return 1;
