@@ -1,0 +1,195 @@
+// Moving areas: the mask clean-up against literal readings on random masks,
+// and the detection on still and moving brackets made in memory.
+#include "set/motion.h"
+#include "set/area_mask.h"
+#include "support/parallel.h"
+#include "tests/common/map_reference.h"
+#include "tests/common/moving_sets.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+namespace {
+
+AreaMask randomMask(int w, int h, double share, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::bernoulli_distribution on(share);
+    AreaMask m(w, h);
+    for (uint8_t& v : m.on) v = on(rng) ? 1 : 0;
+    return m;
+}
+
+// Sample by sample over the disc; outside the rectangle counts as `outside`.
+AreaMask literalDisc(const AreaMask& m, int r, bool grow) {
+    AreaMask out(m.width, m.height);
+    for (int y = 0; y < m.height; ++y)
+        for (int x = 0; x < m.width; ++x) {
+            bool any = false, all = true;
+            for (int b = -r; b <= r; ++b)
+                for (int a = -r; a <= r; ++a) {
+                    if (a * a + b * b > r * r) continue;
+                    const int u = x + a, v = y + b;
+                    const bool in = u >= 0 && v >= 0 && u < m.width && v < m.height;
+                    const bool value = in ? m.at(u, v) != 0 : !grow;
+                    any = any || value;
+                    all = all && value;
+                }
+            out.on[static_cast<size_t>(y) * m.width + x] = grow ? any : all;
+        }
+    return out;
+}
+
+// Flood fill from each unnumbered sample, row by row.
+AreaPieces literalPieces(const AreaMask& m) {
+    AreaPieces p;
+    p.label.assign(m.on.size(), 0);
+    for (size_t start = 0; start < m.on.size(); ++start) {
+        if (!m.on[start] || p.label[start]) continue;
+        p.size.push_back(0);
+        std::vector<size_t> todo{start};
+        p.label[start] = static_cast<uint32_t>(p.size.size());
+        while (!todo.empty()) {
+            const size_t i = todo.back();
+            todo.pop_back();
+            ++p.size.back();
+            const int x = static_cast<int>(i % m.width), y = static_cast<int>(i / m.width);
+            for (int b = -1; b <= 1; ++b)
+                for (int a = -1; a <= 1; ++a) {
+                    const int u = x + a, v = y + b;
+                    if (u < 0 || v < 0 || u >= m.width || v >= m.height) continue;
+                    const size_t j = static_cast<size_t>(v) * m.width + u;
+                    if (m.on[j] && !p.label[j]) {
+                        p.label[j] = p.label[start];
+                        todo.push_back(j);
+                    }
+                }
+        }
+    }
+    return p;
+}
+
+TEST(AreaMask, GrowShrinkAndPiecesMatchLiteralReadings) {
+    struct Case {
+        int w, h, r;
+        double share;
+    };
+    const Case cases[] = {{37, 23, 1, 0.05}, {40, 31, 2, 0.3},   {64, 9, 3, 0.5},
+                          {19, 50, 7, 0.02}, {33, 33, 16, 0.01}, {5, 4, 30, 0.2}};
+    uint32_t seed = 1;
+    for (const Case& c : cases)
+        for (int threads : {1, 3}) {
+            setParallelThreads(threads);
+            SCOPED_TRACE(testing::Message()
+                         << c.w << "x" << c.h << " r=" << c.r << " threads=" << threads);
+            const AreaMask m = randomMask(c.w, c.h, c.share, seed++);
+            AreaMask grown = m, shrunk = m;
+            dilateArea(grown, c.r);
+            erodeArea(shrunk, c.r);
+            EXPECT_EQ(grown.on, literalDisc(m, c.r, true).on);
+            EXPECT_EQ(shrunk.on, literalDisc(m, c.r, false).on);
+            const AreaPieces fast = areaPieces(m), literal = literalPieces(m);
+            EXPECT_EQ(fast.label, literal.label);
+            EXPECT_EQ(fast.size, literal.size);
+        }
+    setParallelThreads(0);
+}
+
+FrameSet frameSet(std::vector<GflBitmap> frames, double gap) {
+    return memorySet(QStringLiteral("/x/"), std::move(frames), gap);
+}
+
+MotionAreas detect(const FrameSet& set, int reference = 0) {
+    MotionSettings s;
+    s.reference = reference;
+    return detectMotion(set, measureWeightedModel(set), s);
+}
+
+TEST(Motion, StillSetsHaveNoMovingArea) {
+    struct Case {
+        const char* what;
+        MovingScene scene;
+    };
+    MovingScene flat;
+    flat.left = flat.right = 900;
+    MovingScene twoFrames;
+    twoFrames.count = 2;
+    MovingScene gentle;
+    gentle.gap = 2;
+    gentle.count = 7;
+    // A subject that stays where it is is part of the scene.
+    MovingScene standing;
+    standing.x = 70, standing.y = 40, standing.w = 30, standing.h = 30;
+    const Case cases[] = {{"bright and dark halves", MovingScene{}},
+                          {"flat and noisy", flat},
+                          {"two frames", twoFrames},
+                          {"one stop apart", gentle},
+                          {"standing subject", standing}};
+    for (const Case& c : cases)
+        for (uint32_t seed : {1u, 2u, 3u}) {
+            MovingScene scene = c.scene;
+            scene.seed = seed;
+            const MotionAreas areas = detect(frameSet(movingFrames(scene), scene.gap));
+            EXPECT_TRUE(areas.none()) << c.what << " seed " << seed << ": " << areas.samples;
+        }
+}
+
+// Over the edge between the halves: frame 1's box at x = 50, 20 pixels a
+// frame, unclipped in every frame.
+MovingScene crossingSubject() {
+    MovingScene s;
+    s.x = 50, s.y = 40, s.w = 24, s.h = 30, s.dx = 20, s.subject = 120;
+    return s;
+}
+
+TEST(Motion, ASubjectCrossingTheEdgeIsOneAreaTakenFromOneFrame) {
+    const MovingScene scene = crossingSubject();
+    const FrameSet set = frameSet(movingFrames(scene), scene.gap);
+    const MotionAreas areas = detect(set);
+    ASSERT_EQ(areas.references.size(), 1u) << areas.samples;
+    // Every position of the subject is inside, with its rim, and little else.
+    for (int k = 0; k < scene.count; ++k)
+        for (int y = scene.y; y < scene.y + scene.h; ++y)
+            for (int x = scene.x + k * scene.dx; x < scene.x + k * scene.dx + scene.w; ++x)
+                ASSERT_EQ(areas.areaAt(x, y), 1) << x << "," << y;
+    const int64_t swept = static_cast<int64_t>(scene.w + 4 * scene.dx + 12) * (scene.h + 12);
+    EXPECT_LE(areas.samples, swept);
+    // Where the reference shows the subject no other frame does; where it
+    // shows the ground the others that do too agree.
+    const int r = areas.references[0];
+    const int subjectX = scene.x + (r - 1) * scene.dx + scene.w / 2, y = scene.y + scene.h / 2;
+    EXPECT_EQ(areas.allowedAt(subjectX, y), 1u << (r - 1));
+    const int emptyX = scene.x + (r == 1 ? 4 : 0) * scene.dx + scene.w / 2;
+    EXPECT_NE(areas.allowedAt(emptyX, y) & ~(1u << (r - 1)), 0u);
+    EXPECT_EQ(areas.allowedAt(2, 2), 0u);
+    // A forced reference stands for every area.
+    EXPECT_EQ(detect(set, 2).references, std::vector<int>{2});
+}
+
+TEST(Motion, ResultsDoNotDependOnTheThreadCount) {
+    const MovingScene scene = crossingSubject();
+    const FrameSet set = frameSet(movingFrames(scene), scene.gap);
+    setParallelThreads(1);
+    const MotionAreas one = detect(set);
+    for (int threads : {2, 5}) {
+        setParallelThreads(threads);
+        const MotionAreas many = detect(set);
+        EXPECT_EQ(many.label, one.label) << threads;
+        EXPECT_EQ(many.agree, one.agree) << threads;
+        EXPECT_EQ(many.references, one.references) << threads;
+    }
+    setParallelThreads(0);
+}
+
+TEST(Motion, UnrelatedScenesDifferAlmostEverywhere) {
+    MovingScene a, b;
+    b.left = 40, b.right = 3000;  // the halves swapped
+    std::vector<GflBitmap> frames = movingFrames(a);
+    frames[2] = movingFrames(b)[2];
+    const MotionAreas areas = detect(frameSet(std::move(frames), a.gap));
+    ASSERT_TRUE(areas.mostDiffers);
+    EXPECT_EQ(areas.references.size(), 1u);
+    EXPECT_EQ(areas.allowedAt(5, 5), 1u << (areas.references[0] - 1));
+    EXPECT_DOUBLE_EQ(areas.share(), 1.0);
+}
+
+}  // namespace
