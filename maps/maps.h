@@ -18,6 +18,8 @@ struct MapSettings {
     std::array<QString, 3> txtWB;      // the R, G, B multiplier texts otherwise
     int antiGhost = 0;                 // anti-ghosting radius in pixels
     int progressive = 3;               // progressive-blending radius in pixels
+    bool deghost = false;              // each moving subject shown once, from one image
+    int deghostRef = 0;                // that image: 0 = each area's own, k = image k
 };
 
 // Highest threshold a channel may get, whatever its multiplier.
