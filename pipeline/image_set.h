@@ -7,6 +7,7 @@
 #include "exposure/frame_loading.h"
 #include "maps/maps.h"
 #include "set/frame_set.h"
+#include "set/motion.h"
 #include "support/output_place.h"
 
 struct ImageSet : FrameSet, PreloadedFrames, MapDecoding {
@@ -14,6 +15,19 @@ struct ImageSet : FrameSet, PreloadedFrames, MapDecoding {
     // how those are named. Left empty by the window: beside the RAW files.
     // Loads and releases keep it.
     OutputPlace place;
+    // The moving areas the last map was built with, and that map's path: a
+    // weighted merge through it averages only the images each area allows.
+    // Every build and every load replaces them.
+    MotionAreas motion;
+    QString motionMap;
 
     bool tablaMapaValida() const { return decodes(ImagenesTIFF.size()); }
+    // The areas of the map at `rutaMapa`, when it was built with some.
+    const MotionAreas* motionOf(const QString& rutaMapa) const {
+        return !motion.none() && !motionMap.isEmpty() && rutaMapa == motionMap ? &motion : nullptr;
+    }
+    void forgetMotion() {
+        motion = MotionAreas();
+        motionMap.clear();
+    }
 };

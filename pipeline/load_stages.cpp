@@ -39,6 +39,7 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
         started = true;
         if (set.TIFFsCargados) set.release();
         set.forget();
+        set.forgetMotion();
         set.Cobertura.clear();
 
         std::vector<FrameCandidate> candidates =

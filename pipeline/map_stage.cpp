@@ -2,6 +2,8 @@
 // decoding table and the map PNG beside the reference file.
 #include "pipeline/map_stage.h"
 
+#include "maps/deghost_map.h"
+#include "pipeline/moving_areas.h"
 #include "support/errors.h"
 #include "support/numbers.h"
 #include "support/paths.h"
@@ -35,6 +37,12 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
         // The window runs between status lines: the set is checked where it is read.
         ByteMap indices = buildIndexMap(set, umbral);
         const int n = static_cast<int>(set.ImagenesTIFF.size());
+        // The areas belong to the map built now, or to none.
+        set.forgetMotion();
+        MotionAreas moving;
+        if (settings.deghost && !findMovingAreas(settings, set, reporter, moving)) return QString();
+        // The areas' own map starts from the index map as it is now.
+        const ByteMap plainIndices = moving.none() ? ByteMap() : indices;
 
         // The progressive radius always widens the anti-ghosting radius.
         const int radius = settings.antiGhost + settings.progressive;
@@ -52,10 +60,13 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
                                         QString::number(settings.progressive) +
                                         QStringLiteral("px) ..."),
                                     true);
-        const ByteMap grey =
+        ByteMap grey =
             progressiveGreyMap(indices, settings.progressive, n,
                                settings.progressive >= 1 ? progressTo(reporter) : StageProgress());
         if (settings.progressive >= 1) reporter.showProgress(QStringLiteral("100%"));
+        if (!moving.none())
+            grey = deghostedGreyMap(set, umbral, plainIndices, indices, std::move(grey), moving,
+                                    settings);
         indices = ByteMap();
 
         // The table belongs to the set the map was built from.
@@ -73,6 +84,12 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
         reporter.fileWritten(path);
         if (reporter.showsResults())
             reporter.showResult(ResultKind::Map, path, reducedPicture(picture));
+        if (settings.deghost) {
+            reporter.EscribirEstado(movingAreasLine(moving, set), true);
+            saveMovingAreas(rutaReferencia, moving, grey, set, reporter);
+            set.motion = std::move(moving);
+            set.motionMap = path;
+        }
 
         reporter.EscribirEstado(QStringLiteral("DONE"), true);
         reporter.beep();
