@@ -141,6 +141,7 @@ public:
     QPushButton* cmdEVMethod = nullptr;
     QPushButton* cmdBuildMap = nullptr;
     QCheckBox* chkAlign = nullptr;
+    QCheckBox* chkDeghost = nullptr;
 
     QGroupBox* frmBlend = nullptr;
     QLabel* Label18 = nullptr;
