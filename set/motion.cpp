@@ -65,9 +65,9 @@ constexpr int kClose = 2;
 constexpr int64_t kSpeck = 16;
 constexpr int kRim = 3;
 constexpr double kMostDiffers = 0.5;
-// The noise model's scale is checked against every 8th row of each pair:
+// The noise model's scale is checked against every 32nd row of each pair:
 // the median of a chi-square variable of one degree of freedom.
-constexpr int kCheckEvery = 8;
+constexpr int kCheckEvery = 32;
 constexpr double kChiSquareMedian = 0.454936;
 constexpr int kCheckBins = 64;  // per unit of evidence
 constexpr int kBandRows = 64;
@@ -103,7 +103,7 @@ std::vector<Terms> termsOf(const FrameSet& set, const WeightedModel& model) {
 }
 
 bool clipped(const uint16_t* s, const Terms& t) {
-    return s[0] >= t.clip[0] || s[1] >= t.clip[1] || s[2] >= t.clip[2];
+    return (s[0] >= t.clip[0]) | (s[1] >= t.clip[1]) | (s[2] >= t.clip[2]);
 }
 
 // The evidence that samples `s` of image `ts` and `r` of image `tr` show
@@ -111,10 +111,35 @@ bool clipped(const uint16_t* s, const Terms& t) {
 // over the channels that can tell, with the count of those. `inverse` scales
 // each channel's variance to what the set shows.
 struct Pair {
+    Pair(const Terms& s, const Terms& r, const std::array<double, 3>& scale) : ts(s), tr(r) {
+        for (size_t c = 0; c < 3; ++c) {
+            inverse[c] = 1 / scale[c];
+            a[c] = s.a[c] + r.a[c];
+            b[c] = s.b[c] + r.b[c];
+        }
+    }
     const Terms& ts;
     const Terms& tr;
     double inverse[3];
+    double a[3], b[3];  // the difference's variance: a * level + b
 };
+
+// The evidence of two unclipped samples clear of clipping: the common case.
+inline void clearEvidence(const Pair& p, const uint16_t* s, const uint16_t* r, double tolerance,
+                          const double* slack, double& sum, int& count) {
+    for (int c = 0; c < 3; ++c) {
+        // One of them clear of the noise is enough: the other's noise is in
+        // the variance, and dcraw's cutting of negative values only lifts a
+        // dark value towards the bright one.
+        if (s[c] < p.ts.floor[c] && r[c] < p.tr.floor[c]) continue;
+        const double vs = s[c] * p.ts.q, vr = r[c] * p.tr.q;
+        const double d = vs - vr, level = std::max(vs, vr);
+        const double variance =
+            p.a[c] * level + p.b[c] + tolerance * tolerance * level * level + slack[c];
+        sum += std::min(kCap, d * d / variance * p.inverse[c]);
+        ++count;
+    }
+}
 
 // Whether the more exposed of two unclipped samples may have lost light to a
 // clipped raw channel: bright, and darker than the other sample says. The
@@ -141,20 +166,16 @@ inline void evidence(const Pair& p, const uint16_t* s, const uint16_t* r, uint8_
         (stateS == kDeepClip && stateR == kDeepClip))
         return;
     const bool clipS = stateS == kDeepClip, clipR = stateR == kDeepClip;
-    if (!clipS && !clipR && mayBeClipped(p, s, r)) return;
     const double tolerance =
         stateS == kNearClip || stateR == kNearClip ? kNearClipTolerance : kRatioTolerance;
+    if (!clipS && !clipR) {
+        if (!mayBeClipped(p, s, r)) clearEvidence(p, s, r, tolerance, slack, sum, count);
+        return;
+    }
     for (int c = 0; c < 3; ++c) {
         const double vs = s[c] * p.ts.q, vr = r[c] * p.tr.q;
         double d, level;
-        if (!clipS && !clipR) {
-            // One of them clear of the noise is enough: the other's noise is
-            // in the variance, and dcraw's cutting of negative values only
-            // lifts a dark value towards the bright one.
-            if (s[c] < p.ts.floor[c] && r[c] < p.tr.floor[c]) continue;
-            d = vs - vr;
-            level = std::max(vs, vr);
-        } else if (clipS) {
+        if (clipS) {
             // At least this bright: only a darker value differs.
             if (s[c] < p.ts.clip[c]) continue;
             d = std::max(0.0, vs - vr);
@@ -164,8 +185,8 @@ inline void evidence(const Pair& p, const uint16_t* s, const uint16_t* r, uint8_
             d = std::max(0.0, vr - vs);
             level = vr;
         }
-        const double variance = (p.ts.a[c] + p.tr.a[c]) * level + p.ts.b[c] + p.tr.b[c] +
-                                tolerance * tolerance * level * level + slack[c];
+        const double variance =
+            p.a[c] * level + p.b[c] + tolerance * tolerance * level * level + slack[c];
         sum += std::min(kCap, d * d / variance * p.inverse[c]);
         ++count;
     }
@@ -180,48 +201,94 @@ void coveredRun(const FrameSet& set, int k, int y, int& from, int& to) {
     to = set.Cobertura[static_cast<size_t>(k)].end[static_cast<size_t>(y)];
 }
 
-// Per pixel of columns [x0, x1) and rows [y0, y1) of image k: its ClipState,
-// from the clipped pixels within kDemosaicReach (a square cut at the picture's
-// border).
-std::vector<uint8_t> clipStates(const FrameSet& set, const Terms& t, int k, int x0, int x1, int y0,
-                                int y1) {
-    const int xa = std::max(0, x0 - kDemosaicReach);
-    const int xb = std::min(set.AnchoImagen, x1 + kDemosaicReach);
-    const int ya = std::max(0, y0 - kDemosaicReach);
-    const int yb = std::min(set.AltoImagen, y1 + kDemosaicReach);
-    const int w = x1 - x0;
-    // Clipped pixels counted along each row first, then down the columns,
-    // against the pixels of the square inside the picture.
-    std::vector<uint8_t> across(static_cast<size_t>(yb - ya) * w), width(static_cast<size_t>(w));
-    std::vector<uint8_t> own(static_cast<size_t>(xb - xa));
-    for (int x = x0; x < x1; ++x)
-        width[static_cast<size_t>(x - x0)] = static_cast<uint8_t>(
-            std::min(xb - 1, x + kDemosaicReach) - std::max(xa, x - kDemosaicReach) + 1);
+// Points of a rectangle where samples are compared: columns x0 + i * step
+// (i < nx) and rows y0 + j * step (j < ny).
+struct Grid {
+    int x0 = 0, y0 = 0, nx = 0, ny = 0, step = 1;
+    int width = 0, height = 0;  // the picture's, which no point passes
+    int x(int i) const { return std::min(x0 + i * step, width - 1); }
+    int y(int j) const { return std::min(y0 + j * step, height - 1); }
+    size_t size() const { return static_cast<size_t>(nx) * ny; }
+};
+
+// Frames are compared at the centre of every block of 3 x 3 pixels (a
+// ninth of the work), and the verdict there stands for the block: a window
+// of 5 x 5 points spans 13 x 13 pixels, and areas grow by more than a block.
+constexpr int kBlock = 3;
+
+// Points i0.. (ni of them) and j0.. (nj) of the picture's block grid.
+Grid blockGrid(const FrameSet& set, int i0, int ni, int j0, int nj) {
+    return Grid{kBlock / 2 + i0 * kBlock,
+                kBlock / 2 + j0 * kBlock,
+                ni,
+                nj,
+                kBlock,
+                set.AnchoImagen,
+                set.AltoImagen};
+}
+
+// The ClipState of image k at each point of the grid, from the clipped
+// pixels within kDemosaicReach of it (a square cut at the picture's border).
+std::vector<uint8_t> clipStates(const FrameSet& set, const Terms& t, int k, const Grid& g) {
+    const int w = set.AnchoImagen, h = set.AltoImagen, reach = kDemosaicReach;
+    const int xa = std::max(0, g.x(0) - reach), xb = std::min(w, g.x(g.nx - 1) + reach + 1);
+    const int ya = std::max(0, g.y(0) - reach), yb = std::min(h, g.y(g.ny - 1) + reach + 1);
+    // Clipped pixels along each row around each point (a running count),
+    // then down the columns; a point is deep in clipping when every pixel of
+    // its square inside the picture is clipped.
+    std::vector<uint8_t> across(static_cast<size_t>(yb - ya) * g.nx),
+        side(static_cast<size_t>(g.nx));
+    for (int i = 0; i < g.nx; ++i)
+        side[static_cast<size_t>(i)] = static_cast<uint8_t>(std::min(xb - 1, g.x(i) + reach) -
+                                                            std::max(xa, g.x(i) - reach) + 1);
+    // Each sample against its channel's threshold, the thresholds laid out
+    // as the row is, so that the compiler compares many at once; then each
+    // sample or-ed with the next two, which makes the first sample of every
+    // pixel its flag. `reach` unclipped pixels lie beyond the picture's sides.
+    const int samples = (xb - xa) * 3;
+    std::vector<uint16_t> thresholds(static_cast<size_t>(samples));
+    for (int i = 0; i < samples; ++i)
+        thresholds[static_cast<size_t>(i)] = static_cast<uint16_t>(std::min(t.clip[i % 3], 65535));
+    std::vector<uint8_t> sampleFlags(static_cast<size_t>(samples) + 2, 0);
+    std::vector<uint8_t> flags(static_cast<size_t>(w + 2 * reach) * 3, 0);
+    uint8_t* f = flags.data() + static_cast<size_t>(reach) * 3;  // pixel x's flag at f[3 x]
     for (int y = ya; y < yb; ++y) {
-        const uint16_t* row = set.ImagenesTIFF[static_cast<size_t>(k)].row(y);
-        for (int x = xa; x < xb; ++x) own[static_cast<size_t>(x - xa)] = clipped(row + x * 3, t);
-        uint8_t* out = across.data() + static_cast<size_t>(y - ya) * w;
-        for (int x = x0; x < x1; ++x) {
-            uint8_t count = 0;
-            for (int i = std::max(xa, x - kDemosaicReach);
-                 i <= std::min(xb - 1, x + kDemosaicReach); ++i)
-                count = static_cast<uint8_t>(count + own[static_cast<size_t>(i - xa)]);
-            out[x - x0] = count;
+        const uint16_t* row = set.ImagenesTIFF[static_cast<size_t>(k)].row(y) + xa * 3;
+        uint8_t any = 0;
+        for (int i = 0; i < samples; ++i) {
+            const uint8_t v = row[i] >= thresholds[static_cast<size_t>(i)];
+            sampleFlags[static_cast<size_t>(i)] = v;
+            any |= v;
+        }
+        uint8_t* out = across.data() + static_cast<size_t>(y - ya) * g.nx;
+        // Most rows of most frames have no clipped sample.
+        if (!any) {
+            std::fill(out, out + g.nx, 0);
+            continue;
+        }
+        uint8_t* pixel = f + static_cast<size_t>(xa) * 3;
+        for (int i = 0; i < samples; ++i)
+            pixel[i] = sampleFlags[static_cast<size_t>(i)] |
+                       sampleFlags[static_cast<size_t>(i) + 1] |
+                       sampleFlags[static_cast<size_t>(i) + 2];
+        static_assert(kDemosaicReach == 2, "five flags around each point");
+        for (int i = 0; i < g.nx; ++i) {
+            const uint8_t* at = f + static_cast<size_t>(g.x(i)) * 3;
+            out[i] = static_cast<uint8_t>(at[-6] + at[-3] + at[0] + at[3] + at[6]);
         }
     }
-    std::vector<uint8_t> state(static_cast<size_t>(y1 - y0) * w);
-    std::vector<uint8_t> count(static_cast<size_t>(w));
-    for (int y = y0; y < y1; ++y) {
+    std::vector<uint8_t> state(g.size());
+    std::vector<uint8_t> count(static_cast<size_t>(g.nx));
+    for (int j = 0; j < g.ny; ++j) {
         std::fill(count.begin(), count.end(), 0);
-        const int from = std::max(ya, y - kDemosaicReach),
-                  to = std::min(yb - 1, y + kDemosaicReach);
-        for (int yy = from; yy <= to; ++yy) {
-            const uint8_t* in = across.data() + static_cast<size_t>(yy - ya) * w;
-            for (int i = 0; i < w; ++i) count[static_cast<size_t>(i)] += in[i];
+        const int from = std::max(ya, g.y(j) - reach), to = std::min(yb - 1, g.y(j) + reach);
+        for (int y = from; y <= to; ++y) {
+            const uint8_t* in = across.data() + static_cast<size_t>(y - ya) * g.nx;
+            for (int i = 0; i < g.nx; ++i) count[static_cast<size_t>(i)] += in[i];
         }
-        uint8_t* out = state.data() + static_cast<size_t>(y - y0) * w;
-        for (int i = 0; i < w; ++i) {
-            const int all = width[static_cast<size_t>(i)] * (to - from + 1);
+        uint8_t* out = state.data() + static_cast<size_t>(j) * g.nx;
+        for (int i = 0; i < g.nx; ++i) {
+            const int all = side[static_cast<size_t>(i)] * (to - from + 1);
             const uint8_t c = count[static_cast<size_t>(i)];
             out[i] = c == 0 ? kClear : c == all ? kDeepClip : kNearClip;
         }
@@ -250,70 +317,70 @@ void alignedSlack(const FrameSet& set, const Terms& ts, const Terms& tr, int s, 
     }
 }
 
-// Per-sample evidence of images s and r (0-based) over columns [x0, x1) of
-// rows [y0, y1), and the windows that differ.
+// Per-point evidence of images s and r (0-based) over a grid, and the
+// verdict on the windows of 5 x 5 points.
 class Strip {
   public:
-    Strip(int x0, int x1, int y0, int y1)
-        : x0_(x0),
-          w_(x1 - x0),
-          y0_(y0),
-          y1_(y1),
-          sum_(static_cast<size_t>(w_) * (y1 - y0)),
-          count_(sum_.size()) {}
+    explicit Strip(const Grid& g) : g_(g), sum_(g.size()), count_(g.size()) {}
 
-    void fill(const FrameSet& set, const Pair& p, int s, int r) {
-        const std::vector<uint8_t> stateS = clipStates(set, p.ts, s, x0_, x0_ + w_, y0_, y1_);
-        const std::vector<uint8_t> stateR = clipStates(set, p.tr, r, x0_, x0_ + w_, y0_, y1_);
+    // `stateS` and `stateR`: the images' clip states over the grid.
+    void fill(const FrameSet& set, const Pair& p, int s, int r, const std::vector<uint8_t>& stateS,
+              const std::vector<uint8_t>& stateR) {
         const bool aligned = set.aligned();
-        for (int y = y0_; y < y1_; ++y) {
+        for (int j = 0; j < g_.ny; ++j) {
+            const int y = g_.y(j);
             int fromS, toS, fromR, toR;
             coveredRun(set, s, y, fromS, toS);
             coveredRun(set, r, y, fromR, toR);
             const int from = std::max(fromS, fromR), to = std::min(toS, toR);
             const uint16_t* rowS = set.ImagenesTIFF[static_cast<size_t>(s)].row(y);
             const uint16_t* rowR = set.ImagenesTIFF[static_cast<size_t>(r)].row(y);
-            uint16_t* e = sum_.data() + static_cast<size_t>(y - y0_) * w_;
-            uint8_t* n = count_.data() + static_cast<size_t>(y - y0_) * w_;
-            const size_t at = static_cast<size_t>(y - y0_) * w_;
-            for (int i = 0; i < w_; ++i) {
-                const int x = x0_ + i;
+            const size_t at = static_cast<size_t>(j) * g_.nx;
+            for (int i = 0; i < g_.nx; ++i) {
+                const int x = g_.x(i);
                 double sum = 0;
                 int count = 0;
                 // Uncovered samples hold another image's values: no evidence.
                 if (x >= from && x < to) {
                     double slack[3] = {0, 0, 0};
                     if (aligned) alignedSlack(set, p.ts, p.tr, s, r, x, y, slack);
-                    evidence(p, rowS + x * 3, rowR + x * 3, stateS[at + i], stateR[at + i], slack,
-                             sum, count);
+                    const uint16_t* ps = rowS + x * 3;
+                    const uint16_t* pr = rowR + x * 3;
+                    if ((stateS[at + i] | stateR[at + i]) == kClear) {
+                        if (!mayBeClipped(p, ps, pr))
+                            clearEvidence(p, ps, pr, kRatioTolerance, slack, sum, count);
+                    } else {
+                        evidence(p, ps, pr, stateS[at + i], stateR[at + i], slack, sum, count);
+                    }
                 }
-                e[i] = static_cast<uint16_t>(sum * kUnits);
-                n[i] = static_cast<uint8_t>(count);
+                sum_[at + i] = static_cast<uint16_t>(sum * kUnits);
+                count_[at + i] = static_cast<uint8_t>(count);
             }
         }
     }
 
-    // The verdict on the windows centred on row y, columns x0 + i: kSame,
-    // kDiffer, or kUnknown when too few samples could tell.
-    void verdicts(int y, std::vector<uint32_t>& columnSum, std::vector<uint32_t>& columnCount,
+    // The verdict on the windows centred on grid row j: kSame, kDiffer, or
+    // kUnknown when too few samples could tell.
+    void verdicts(int j, std::vector<uint32_t>& columnSum, std::vector<uint32_t>& columnCount,
                   uint8_t* out) const {
+        const int w = g_.nx;
         std::fill(columnSum.begin(), columnSum.end(), 0u);
         std::fill(columnCount.begin(), columnCount.end(), 0u);
-        for (int yy = std::max(y0_, y - kHalf); yy <= std::min(y1_ - 1, y + kHalf); ++yy) {
-            const uint16_t* e = sum_.data() + static_cast<size_t>(yy - y0_) * w_;
-            const uint8_t* n = count_.data() + static_cast<size_t>(yy - y0_) * w_;
-            for (int i = 0; i < w_; ++i) {
+        for (int jj = std::max(0, j - kHalf); jj <= std::min(g_.ny - 1, j + kHalf); ++jj) {
+            const uint16_t* e = sum_.data() + static_cast<size_t>(jj) * w;
+            const uint8_t* n = count_.data() + static_cast<size_t>(jj) * w;
+            for (int i = 0; i < w; ++i) {
                 columnSum[static_cast<size_t>(i)] += e[i];
                 columnCount[static_cast<size_t>(i)] += n[i];
             }
         }
         uint64_t sum = 0, count = 0;
-        for (int i = 0; i < std::min(kHalf, w_); ++i) {
+        for (int i = 0; i < std::min(kHalf, w); ++i) {
             sum += columnSum[static_cast<size_t>(i)];
             count += columnCount[static_cast<size_t>(i)];
         }
-        for (int i = 0; i < w_; ++i) {
-            if (i + kHalf < w_) {
+        for (int i = 0; i < w; ++i) {
+            if (i + kHalf < w) {
                 sum += columnSum[static_cast<size_t>(i + kHalf)];
                 count += columnCount[static_cast<size_t>(i + kHalf)];
             }
@@ -327,16 +394,15 @@ class Strip {
                          : kSame;
         }
     }
-    int width() const { return w_; }
 
   private:
-    int x0_, w_, y0_, y1_;
+    Grid g_;
     std::vector<uint16_t> sum_;
     std::vector<uint8_t> count_;
 };
 
 // Each channel's variance scaled up to what the pairs show, never down: on
-// every 8th row the median of the two-sided evidence, uncapped, against the
+// every 32nd row the median of the two-sided evidence, uncapped, against the
 // median noise alone would give.
 std::array<double, 3> checkedScale(const FrameSet& set, const std::vector<Terms>& terms) {
     const int n = static_cast<int>(terms.size());
@@ -395,31 +461,47 @@ std::array<double, 3> checkedScale(const FrameSet& set, const std::vector<Terms>
 }
 
 Pair pairOf(const std::vector<Terms>& terms, int s, int r, const std::array<double, 3>& scale) {
-    return Pair{terms[static_cast<size_t>(s)],
-                terms[static_cast<size_t>(r)],
-                {1 / scale[0], 1 / scale[1], 1 / scale[2]}};
+    return Pair(terms[static_cast<size_t>(s)], terms[static_cast<size_t>(r)], scale);
 }
 
-// Where some neighbouring pair of images differs, over the whole picture.
+// Where some neighbouring pair of images differs, over the whole picture,
+// block by block.
 AreaMask differingPairs(const FrameSet& set, const std::vector<Terms>& terms,
                         const std::array<double, 3>& scale, const MotionProgress& progress) {
     const int w = set.AnchoImagen, h = set.AltoImagen;
     const int n = static_cast<int>(terms.size());
+    const int nx = (w + kBlock - 1) / kBlock, ny = (h + kBlock - 1) / kBlock;
     AreaMask moving(w, h);
     parallelRowsWithProgress(
-        h, kBandRows, 10,
+        ny, kBandRows, 10,
         [&](const RowBand& band) {
-            Strip strip(0, w, std::max(0, band.begin - kHalf), std::min(h, band.end + kHalf));
-            std::vector<uint32_t> columnSum(static_cast<size_t>(w)),
-                columnCount(static_cast<size_t>(w));
-            std::vector<uint8_t> verdict(static_cast<size_t>(w));
+            const int j0 = std::max(0, band.begin - kHalf), j1 = std::min(ny, band.end + kHalf);
+            const Grid grid = blockGrid(set, 0, nx, j0, j1 - j0);
+            std::vector<std::vector<uint8_t>> states;
+            for (int k = 0; k < n; ++k)
+                states.push_back(clipStates(set, terms[static_cast<size_t>(k)], k, grid));
+            Strip strip(grid);
+            std::vector<uint32_t> columnSum(static_cast<size_t>(nx)),
+                columnCount(static_cast<size_t>(nx));
+            std::vector<uint8_t> verdict(static_cast<size_t>(nx));
+            std::vector<uint8_t> differs(static_cast<size_t>(nx) * (band.end - band.begin), 0);
             for (int k = 0; k + 1 < n; ++k) {
-                strip.fill(set, pairOf(terms, k, k + 1, scale), k, k + 1);
-                for (int y = band.begin; y < band.end; ++y) {
-                    strip.verdicts(y, columnSum, columnCount, verdict.data());
-                    uint8_t* out = moving.on.data() + static_cast<size_t>(y) * w;
-                    for (int x = 0; x < w; ++x)
-                        out[x] |= verdict[static_cast<size_t>(x)] == kDiffer;
+                strip.fill(set, pairOf(terms, k, k + 1, scale), k, k + 1,
+                           states[static_cast<size_t>(k)], states[static_cast<size_t>(k) + 1]);
+                for (int j = band.begin; j < band.end; ++j) {
+                    strip.verdicts(j - j0, columnSum, columnCount, verdict.data());
+                    uint8_t* out = differs.data() + static_cast<size_t>(j - band.begin) * nx;
+                    for (int i = 0; i < nx; ++i)
+                        out[i] |= verdict[static_cast<size_t>(i)] == kDiffer;
+                }
+            }
+            for (int j = band.begin; j < band.end; ++j) {
+                const uint8_t* in = differs.data() + static_cast<size_t>(j - band.begin) * nx;
+                for (int i = 0; i < nx; ++i) {
+                    if (!in[i]) continue;
+                    for (int y = j * kBlock; y < std::min(h, (j + 1) * kBlock); ++y)
+                        std::fill_n(moving.on.data() + static_cast<size_t>(y) * w + i * kBlock,
+                                    std::min(kBlock, w - i * kBlock), uint8_t{1});
                 }
             }
         },
@@ -514,36 +596,53 @@ void chooseReferences(const FrameSet& set, const std::vector<Terms>& terms, int 
 void findAgreement(const FrameSet& set, const std::vector<Terms>& terms,
                    const std::array<double, 3>& scale, MotionAreas& areas) {
     const int n = static_cast<int>(terms.size());
-    const int w = set.AnchoImagen, h = set.AltoImagen;
     const int left = areas.left, right = areas.left + areas.boxWidth;
-    const int stripLeft = std::max(0, left - kHalf), stripRight = std::min(w, right + kHalf);
+    const int top = areas.top, bottom = areas.top + areas.boxHeight;
+    // The blocks holding the box, and those around them the windows reach.
+    const int nxAll = (set.AnchoImagen + kBlock - 1) / kBlock;
+    const int nyAll = (set.AltoImagen + kBlock - 1) / kBlock;
+    const int i0 = std::max(0, left / kBlock - kHalf);
+    const int i1 = std::min(nxAll, (right - 1) / kBlock + 1 + kHalf);
+    const int jTop = top / kBlock, jBottom = (bottom - 1) / kBlock + 1;
     std::vector<bool> isReference(static_cast<size_t>(n), false);
     for (int r : areas.references) isReference[static_cast<size_t>(r) - 1] = true;
     areas.agree.assign(areas.label.size(), 0);
-    parallelRows(areas.boxHeight, 16, [&](const RowBand& band) {
-        const int y0 = areas.top + band.begin, y1 = areas.top + band.end;
-        Strip strip(stripLeft, stripRight, std::max(0, y0 - kHalf), std::min(h, y1 + kHalf));
-        const size_t stripWidth = static_cast<size_t>(strip.width());
+    parallelRows(jBottom - jTop, 8, [&](const RowBand& band) {
+        const int jb = jTop + band.begin, je = jTop + band.end;
+        const int j0 = std::max(0, jb - kHalf), j1 = std::min(nyAll, je + kHalf);
+        const Grid grid = blockGrid(set, i0, i1 - i0, j0, j1 - j0);
+        const int y0 = std::max(top, jb * kBlock), y1 = std::min(bottom, je * kBlock);
+        std::vector<std::vector<uint8_t>> states;
+        for (int k = 0; k < n; ++k)
+            states.push_back(clipStates(set, terms[static_cast<size_t>(k)], k, grid));
+        Strip strip(grid);
+        const size_t stripWidth = static_cast<size_t>(grid.nx);
         std::vector<uint32_t> columnSum(stripWidth), columnCount(stripWidth);
         std::vector<uint8_t> verdict(stripWidth);
         for (int r = 0; r < n; ++r) {
             if (!isReference[static_cast<size_t>(r)]) continue;
             for (int k = 0; k < n; ++k) {
-                if (k != r) strip.fill(set, pairOf(terms, k, r, scale), k, r);
-                for (int y = y0; y < y1; ++y) {
-                    if (k != r) strip.verdicts(y, columnSum, columnCount, verdict.data());
-                    int from, to;
-                    coveredRun(set, k, y, from, to);
-                    const size_t rowStart = static_cast<size_t>(y - areas.top) * areas.boxWidth;
-                    for (int x = left; x < right; ++x) {
-                        const uint16_t area = areas.label[rowStart + (x - left)];
-                        if (area == 0 || areas.references[area - 1u] != r + 1) continue;
-                        // Only what is seen to agree: an image the noise or
-                        // clipping leaves unjudged may show anything.
-                        const bool agrees =
-                            k == r || verdict[static_cast<size_t>(x - stripLeft)] == kSame;
-                        if (x >= from && x < to && agrees)
-                            areas.agree[rowStart + (x - left)] |= static_cast<uint16_t>(1u << k);
+                if (k != r)
+                    strip.fill(set, pairOf(terms, k, r, scale), k, r,
+                               states[static_cast<size_t>(k)], states[static_cast<size_t>(r)]);
+                for (int j = jb; j < je; ++j) {
+                    if (k != r) strip.verdicts(j - j0, columnSum, columnCount, verdict.data());
+                    for (int y = std::max(y0, j * kBlock); y < std::min(y1, (j + 1) * kBlock);
+                         ++y) {
+                        int from, to;
+                        coveredRun(set, k, y, from, to);
+                        const size_t rowStart = static_cast<size_t>(y - top) * areas.boxWidth;
+                        for (int x = left; x < right; ++x) {
+                            const uint16_t area = areas.label[rowStart + (x - left)];
+                            if (area == 0 || areas.references[area - 1u] != r + 1) continue;
+                            // Only what is seen to agree: an image the noise
+                            // or clipping leaves unjudged may show anything.
+                            const bool agrees =
+                                k == r || verdict[static_cast<size_t>(x / kBlock - i0)] == kSame;
+                            if (x >= from && x < to && agrees)
+                                areas.agree[rowStart + (x - left)] |=
+                                    static_cast<uint16_t>(1u << k);
+                        }
                     }
                 }
             }

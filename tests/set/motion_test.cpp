@@ -151,7 +151,7 @@ TEST(Motion, ASubjectCrossingTheEdgeIsOneAreaTakenFromOneFrame) {
         for (int y = scene.y; y < scene.y + scene.h; ++y)
             for (int x = scene.x + k * scene.dx; x < scene.x + k * scene.dx + scene.w; ++x)
                 ASSERT_EQ(areas.areaAt(x, y), 1) << x << "," << y;
-    const int64_t swept = static_cast<int64_t>(scene.w + 4 * scene.dx + 12) * (scene.h + 12);
+    const int64_t swept = static_cast<int64_t>(scene.w + 4 * scene.dx + 16) * (scene.h + 16);
     EXPECT_LE(areas.samples, swept);
     // Where the reference shows the subject no other frame does; where it
     // shows the ground the others that do too agree.
