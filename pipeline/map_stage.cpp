@@ -41,32 +41,35 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
         set.forgetMotion();
         MotionAreas moving;
         if (settings.deghost && !findMovingAreas(settings, set, reporter, moving)) return QString();
-        // The areas' own map starts from the index map as it is now.
-        const ByteMap plainIndices = moving.none() ? ByteMap() : indices;
 
         // The progressive radius always widens the anti-ghosting radius.
         const int radius = settings.antiGhost + settings.progressive;
+        ByteMap ghosted;
         if (radius >= 1) {
             reporter.EscribirEstado(QStringLiteral("Building anti ghosting map (") +
                                         QString::number(settings.antiGhost) + QStringLiteral("+") +
                                         QString::number(settings.progressive) +
                                         QStringLiteral("px) ..."),
                                     true);
-            indices = antiGhostMap(indices, radius, progressTo(reporter));
+            ghosted = antiGhostMap(indices, radius, progressTo(reporter));
             reporter.showProgress(QStringLiteral("100%"));
+            // The moving areas' own choice starts from the index map.
+            if (moving.none()) indices = ByteMap();
         }
+        const ByteMap& antiGhosted = radius >= 1 ? ghosted : indices;
         if (settings.progressive >= 1)
             reporter.EscribirEstado(QStringLiteral("Building progressive map (") +
                                         QString::number(settings.progressive) +
                                         QStringLiteral("px) ..."),
                                     true);
         ByteMap grey =
-            progressiveGreyMap(indices, settings.progressive, n,
+            progressiveGreyMap(antiGhosted, settings.progressive, n,
                                settings.progressive >= 1 ? progressTo(reporter) : StageProgress());
         if (settings.progressive >= 1) reporter.showProgress(QStringLiteral("100%"));
         if (!moving.none())
-            grey = deghostedGreyMap(set, umbral, plainIndices, indices, std::move(grey), moving,
+            grey = deghostedGreyMap(set, umbral, indices, antiGhosted, std::move(grey), moving,
                                     settings);
+        ghosted = ByteMap();
         indices = ByteMap();
 
         // The table belongs to the set the map was built from.

@@ -53,19 +53,50 @@ QString movingAreasLine(const MotionAreas& areas, const ImageSet& set) {
            QStringLiteral(")");
 }
 
+namespace {
+
+// The preview's copy: the map reduced as any picture is, red where a block
+// holds any moving pixel.
+QImage reducedMoving(const ByteMap& grey, const MotionAreas& areas) {
+    const QImage map(grey.data.data(), grey.width, grey.height, grey.width,
+                     QImage::Format_Grayscale8);
+    const QImage small = reducedPicture(map);
+    QImage out = convertedImage(small, QImage::Format_RGB32);
+    const int f = reductionFactor(grey.width, grey.height);
+    for (int ry = 0; ry < out.height(); ++ry) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(ry));
+        for (int rx = 0; rx < out.width(); ++rx) {
+            bool moving = false;
+            for (int y = ry * f; y < std::min(grey.height, (ry + 1) * f) && !moving; ++y)
+                for (int x = rx * f; x < std::min(grey.width, (rx + 1) * f) && !moving; ++x)
+                    moving = areas.areaAt(x, y) != 0;
+            const int g = qRed(line[rx]);
+            if (moving) line[rx] = qRgb(128 + g / 2, g / 2, g / 2);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 QString saveMovingAreas(const QString& rutaReferencia, const MotionAreas& areas,
                         const ByteMap& grey, const ImageSet& set, Reporter& reporter) {
-    QImage picture = allocatedImage(grey.width, grey.height, QImage::Format_RGB888);
+    // 128 greys of the map, and the same under red (the map still shows
+    // through): one byte a pixel, a third of RGB's to compress.
+    QImage picture = allocatedImage(grey.width, grey.height, QImage::Format_Indexed8);
+    QList<QRgb> palette(256);
+    for (int i = 0; i < 128; ++i) {
+        const int g = 2 * i + i / 64;  // 0..255 in 128 steps
+        palette[i] = qRgb(g, g, g);
+        palette[128 + i] = qRgb(128 + g / 2, g / 2, g / 2);
+    }
+    picture.setColorTable(palette);
     parallelRows(grey.height, 32, [&](const RowBand& band) {
         for (int y = band.begin; y < band.end; ++y) {
             const uint8_t* g = grey.data.data() + static_cast<size_t>(y) * grey.width;
             uchar* out = picture.scanLine(y);
-            for (int x = 0; x < grey.width; ++x, out += 3) {
-                // Red over the map's grey: the map still shows through.
-                const bool moving = areas.areaAt(x, y) != 0;
-                out[0] = moving ? static_cast<uchar>(128 + g[x] / 2) : g[x];
-                out[1] = out[2] = moving ? static_cast<uchar>(g[x] / 2) : g[x];
-            }
+            for (int x = 0; x < grey.width; ++x)
+                out[x] = static_cast<uchar>(g[x] / 2 + (areas.areaAt(x, y) != 0 ? 128 : 0));
         }
     });
     const QString name =
@@ -73,9 +104,9 @@ QString saveMovingAreas(const QString& rutaReferencia, const MotionAreas& areas,
     reporter.EscribirEstado(
         QStringLiteral("Saving moving areas as ") + name + QStringLiteral("..."), true);
     const QString path = outputFolder(set.place, rutaReferencia) + name;
-    writePng(picture, path, kPngQualityFast);
+    writePalettePng(picture, path, kPngQualityFast);
     reporter.fileWritten(path);
     if (reporter.showsResults())
-        reporter.showResult(ResultKind::Moving, path, reducedPicture(picture));
+        reporter.showResult(ResultKind::Moving, path, reducedMoving(grey, areas));
     return path;
 }
