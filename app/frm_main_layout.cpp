@@ -219,7 +219,7 @@ void frmMain::buildControls() {
     chkAlign->setToolTip(QStringLiteral(
         "Align handheld frames (shift and rotation) to the least exposed one at the next Calc EV"));
     chkDeghost =
-        named(new QCheckBox(QStringLiteral("Deghost"), frmMap), "chkDeghost", 96, 148, 81, 18);
+        named(new QCheckBox(QStringLiteral("Deghost"), frmMap), "chkDeghost", 104, 148, 73, 18);
     chkDeghost->setToolTip(QStringLiteral(
         "Show each moving subject once, whole, from one image: read at the next Build map"));
     chkDeghost->setChecked(start.map.deghost);
