@@ -7,8 +7,9 @@
 // for the ratios' own error) is one channel's evidence. A clipped sample only
 // says "at least this bright": it differs only from a darker one. A single
 // sample lies past 3 sigma now and then by chance, so nothing is decided per
-// sample: a 5 x 5 neighbourhood differs when its mean evidence is far beyond
-// what noise gives (about 1).
+// sample: samples are taken at the centre of each block of 3 x 3 pixels, and
+// the 5 x 5 blocks around one differ when their mean evidence is far beyond
+// what noise gives (about 1). The verdict stands for the centre block.
 #include "set/motion.h"
 
 #include "set/area_mask.h"
@@ -48,7 +49,7 @@ enum Verdict : uint8_t { kSame = 0, kDiffer = 1, kUnknown = 2 };
 constexpr double kAlignedSlack = 0.5;
 // The measured ratios are good to about 1 %.
 constexpr double kRatioTolerance = 0.01;
-// Neighbourhoods of 5 x 5 pixels, each channel's evidence capped at 6 sigma
+// Neighbourhoods of 5 x 5 samples, each channel's evidence capped at 6 sigma
 // squared so that one hot pixel cannot make one differ. Noise alone gives a
 // mean of 1 (a little more where demosaicing ties neighbours together); a
 // neighbourhood differs at a mean of 6 over at least a third of its samples.
@@ -70,14 +71,14 @@ constexpr double kMostDiffers = 0.5;
 constexpr int kCheckEvery = 32;
 constexpr double kChiSquareMedian = 0.454936;
 constexpr int kCheckBins = 64;  // per unit of evidence
-constexpr int kBandRows = 64;
+constexpr int kBandRows = 64;   // rows of blocks per parallel band
 
 // What a sample of one image means, per channel.
 struct Terms {
     double q = 1;                 // to image 1's exposure
     double a[3] = {}, b[3] = {};  // variance at image 1's exposure: a * signal + b
     int clip[3] = {};             // from this sample on, the pixel is clipped
-    int mayClip[3] = {};          // from this sample on, a raw channel may be
+    int mayClip[3] = {};          // from this sample on, a raw channel may be clipped
     int floor[3] = {};            // from this sample on, it is above the noise
 };
 
