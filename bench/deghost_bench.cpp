@@ -18,6 +18,7 @@
 #include <tiffio.h>
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <QDir>
 #include <QFile>
@@ -131,12 +132,17 @@ void BM_DeghostMapAndColour(benchmark::State& state) {
     blend.merge = state.range(1) != 0 ? BlendMerge::Weighted : BlendMerge::Select;
     blend.perfil = QStringLiteral("sRGB");
     std::map<std::string, double> sum;
+    long long mapAdded = 0;
     for (auto _ : state) {
         TimingReporter mapLog, blendLog;
+        malloc_trim(0);
+        const long long before = residentBytes();
+        resetPeakMemory();
         auto t0 = std::chrono::steady_clock::now();
         double cpu0 = cpuSeconds();
         blend.rutaMapa = GenerarMapa(b.reference(), map, b.set, mapLog);
         sum["build_map_s"] += since(t0);
+        mapAdded = std::max(mapAdded, peakResidentBytes() - before);
         sum["build_map_cpu_s"] += cpuSeconds() - cpu0;
         sum[" detection_s"] += mapLog.secondsAfter(QStringLiteral("Detecting moving"));
         sum[" moving_png_s"] += mapLog.secondsAfter(QStringLiteral("Saving moving areas"));
@@ -155,6 +161,8 @@ void BM_DeghostMapAndColour(benchmark::State& state) {
     for (auto& [name, seconds] : sum) state.counters[name] = seconds / it;
     state.counters["total_s"] = (sum["build_map_s"] + sum["colour_s"]) / it;
     state.counters["total_cpu_s"] = (sum["build_map_cpu_s"] + sum["colour_cpu_s"]) / it;
+    state.counters["map_added_B/px"] =
+        static_cast<double>(mapAdded) / (static_cast<double>(b.set.AnchoImagen) * b.set.AltoImagen);
     state.counters["load1"] = loadAverage();
 }
 

@@ -465,14 +465,14 @@ Pair pairOf(const std::vector<Terms>& terms, int s, int r, const std::array<doub
     return Pair(terms[static_cast<size_t>(s)], terms[static_cast<size_t>(r)], scale);
 }
 
-// Where some neighbouring pair of images differs, over the whole picture,
-// block by block.
+// Where some neighbouring pair of images differs, over the whole picture:
+// one sample per block of kBlock x kBlock pixels.
 AreaMask differingPairs(const FrameSet& set, const std::vector<Terms>& terms,
                         const std::array<double, 3>& scale, const MotionProgress& progress) {
     const int w = set.AnchoImagen, h = set.AltoImagen;
     const int n = static_cast<int>(terms.size());
     const int nx = (w + kBlock - 1) / kBlock, ny = (h + kBlock - 1) / kBlock;
-    AreaMask moving(w, h);
+    AreaMask moving(nx, ny);
     parallelRowsWithProgress(
         ny, kBandRows, 10,
         [&](const RowBand& band) {
@@ -485,24 +485,14 @@ AreaMask differingPairs(const FrameSet& set, const std::vector<Terms>& terms,
             std::vector<uint32_t> columnSum(static_cast<size_t>(nx)),
                 columnCount(static_cast<size_t>(nx));
             std::vector<uint8_t> verdict(static_cast<size_t>(nx));
-            std::vector<uint8_t> differs(static_cast<size_t>(nx) * (band.end - band.begin), 0);
             for (int k = 0; k + 1 < n; ++k) {
                 strip.fill(set, pairOf(terms, k, k + 1, scale), k, k + 1,
                            states[static_cast<size_t>(k)], states[static_cast<size_t>(k) + 1]);
                 for (int j = band.begin; j < band.end; ++j) {
                     strip.verdicts(j - j0, columnSum, columnCount, verdict.data());
-                    uint8_t* out = differs.data() + static_cast<size_t>(j - band.begin) * nx;
+                    uint8_t* out = moving.on.data() + static_cast<size_t>(j) * nx;
                     for (int i = 0; i < nx; ++i)
                         out[i] |= verdict[static_cast<size_t>(i)] == kDiffer;
-                }
-            }
-            for (int j = band.begin; j < band.end; ++j) {
-                const uint8_t* in = differs.data() + static_cast<size_t>(j - band.begin) * nx;
-                for (int i = 0; i < nx; ++i) {
-                    if (!in[i]) continue;
-                    for (int y = j * kBlock; y < std::min(h, (j + 1) * kBlock); ++y)
-                        std::fill_n(moving.on.data() + static_cast<size_t>(y) * w + i * kBlock,
-                                    std::min(kBlock, w - i * kBlock), uint8_t{1});
                 }
             }
         },
@@ -531,14 +521,6 @@ Box onBox(const AreaMask& m, int dx = 0, int dy = 0) {
     }
     if (b.empty()) return Box{};
     return Box{b.left + dx, b.top + dy, b.right + dx, b.bottom + dy};
-}
-
-AreaMask cropOf(const AreaMask& m, const Box& b) {
-    AreaMask out(b.right - b.left, b.bottom - b.top);
-    for (int y = b.top; y < b.bottom; ++y)
-        std::copy_n(m.on.data() + static_cast<size_t>(y) * m.width + b.left, out.width,
-                    out.on.data() + static_cast<size_t>(y - b.top) * out.width);
-    return out;
 }
 
 // Usable samples (unclipped, covered, above the noise) of each image in each
@@ -703,18 +685,25 @@ MotionAreas detectMotion(const FrameSet& set, const WeightedModel& model,
     areas.height = set.AltoImagen;
     const std::vector<Terms> terms = termsOf(set, model);
     const std::array<double, 3> scale = checkedScale(set, terms);
-    const AreaMask moving = differingPairs(set, terms, scale, progress);
+    const AreaMask blocks = differingPairs(set, terms, scale, progress);
 
     // Cleaned where anything differs, with room to grow: closing, then the
     // rim and the caller's widening.
-    const Box found = onBox(moving);
-    if (found.empty()) return areas;
+    const Box foundBlocks = onBox(blocks);
+    if (foundBlocks.empty()) return areas;
+    const Box found{foundBlocks.left * kBlock, foundBlocks.top * kBlock,
+                    std::min(areas.width, foundBlocks.right * kBlock),
+                    std::min(areas.height, foundBlocks.bottom * kBlock)};
     const int grow = kRim + std::max(0, settings.widen);
     const int margin = 2 * kClose + 1 + grow;
     const Box crop{std::max(0, found.left - margin), std::max(0, found.top - margin),
                    std::min(areas.width, found.right + margin),
                    std::min(areas.height, found.bottom + margin)};
-    AreaMask mask = cropOf(moving, crop);
+    AreaMask mask(crop.right - crop.left, crop.bottom - crop.top);
+    for (int y = crop.top; y < crop.bottom; ++y)
+        for (int x = crop.left; x < crop.right; ++x)
+            mask.on[static_cast<size_t>(y - crop.top) * mask.width + (x - crop.left)] =
+                blocks.at(x / kBlock, y / kBlock);
     dilateArea(mask, kClose);
     erodeArea(mask, kClose);
     const AreaPieces specks = areaPieces(mask);
