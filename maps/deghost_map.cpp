@@ -106,7 +106,11 @@ ByteMap deghostedGreyMap(const FrameSet& set, const std::array<int32_t, 3>& umbr
                 if (areas.areaAt(x, y) != 0) at(inside, cBox, x, y) = 2;
         inside = antiGhostMap(inside, p);
     }
-    ByteMap choice = cropOf(own, box);  // per area pixel: its own choice, raised to agree
+    // Per area pixel of the box: its own choice, raised to one that agrees.
+    ByteMap choice;
+    choice.width = box.width();
+    choice.height = box.height();
+    choice.data.assign(static_cast<size_t>(choice.width) * choice.height, 0);
     for (int y = box.top; y < box.bottom; ++y)
         for (int x = box.left; x < box.right; ++x) {
             const uint16_t bits = areas.allowedAt(x, y);
