@@ -145,6 +145,7 @@ public:
     QPushButton* cmdEVMethod = nullptr;
     QPushButton* cmdBuildMap = nullptr;
     QCheckBox* chkAlign = nullptr;
+    QCheckBox* chkDeghost = nullptr;
 
     QGroupBox* frmBlend = nullptr;
     QLabel* Label18 = nullptr;

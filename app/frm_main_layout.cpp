@@ -227,9 +227,14 @@ void frmMain::buildControls() {
     hscProgressive =
         bar(frmMap, "hscProgressive", 8, 126, 128, 0, 50, start.map.progressive);
     lblProgressive = label(frmMap, "lblProgressive", QStringLiteral("3px"), 140, 127, 37, 14);
-    chkAlign = named(new QCheckBox(QStringLiteral("Align"), frmMap), "chkAlign", 8, 148, 120, 18);
+    chkAlign = named(new QCheckBox(QStringLiteral("Align"), frmMap), "chkAlign", 8, 148, 80, 18);
     chkAlign->setToolTip(QStringLiteral(
         "Align handheld frames (shift and rotation) to the least exposed one at the next Calc EV"));
+    chkDeghost =
+        named(new QCheckBox(QStringLiteral("Deghost"), frmMap), "chkDeghost", 104, 148, 73, 18);
+    chkDeghost->setToolTip(QStringLiteral(
+        "Show each moving subject once, whole, from one image: read at the next Build map"));
+    chkDeghost->setChecked(start.map.deghost);
     cmdEV = button(frmMap, "cmdEV", QStringLiteral("Calc EV"), 8, 170, 62, 25,
                    QStringLiteral("Calculate relative exposures"), false);
     cmdEVMethod = button(frmMap, "cmdEVMethod", QStringLiteral("M"), 74, 170, 26, 25,

@@ -46,6 +46,9 @@ QString frmMain::resultCaption(ResultKind kind, const QString& path) {
         case ResultKind::Sheet:
             what = QStringLiteral("Sheet: ");
             break;
+        case ResultKind::Moving:
+            what = QStringLiteral("Moving areas: ");
+            break;
     }
     return what + QFileInfo(path).fileName();
 }

@@ -1,6 +1,7 @@
 // Command-line options of the batch program, checked in full before any work.
 #include "batch/batch_options.h"
 
+#include "develop/raw_set.h"
 #include "orrindale_version.h"
 #include "support/numbers.h"
 #include "support/paths.h"
@@ -134,6 +135,23 @@ QString checkedReportFile(Parser& p, const QString& file) {
     return path;
 }
 
+// --deghost-ref K against each set given: its RAW files are its images.
+void checkDeghostReference(Parser& p, const BatchOptions& o) {
+    for (const QString& reference : o.references) {
+        const qsizetype images = std::min<qsizetype>(
+            listRawFolder(CarpetaArchivo(reference), ExtensionArchivo(reference)).size(),
+            kMaxArchivosRAW);
+        if (o.map.deghostRef > images) {
+            p.fail(QStringLiteral("--deghost-ref %1: the set of %2 has %3 image%4")
+                       .arg(o.map.deghostRef)
+                       .arg(NombreArchivo(reference))
+                       .arg(images)
+                       .arg(images == 1 ? QString() : QStringLiteral("s")));
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 ParsedOptions parseBatchOptions(const QStringList& arguments) {
@@ -195,6 +213,15 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
             if (const auto v = p.integer(arg, 0, 50)) o.map.antiGhost = *v;
         } else if (arg == QStringLiteral("--progressive")) {
             if (const auto v = p.integer(arg, 0, 50)) o.map.progressive = *v;
+        } else if (arg == QStringLiteral("--deghost")) {
+            o.map.deghost = true;
+        } else if (arg == QStringLiteral("--deghost-ref")) {
+            // A set holds at most ten images; each given set is checked
+            // below, a listed one when its map is built.
+            if (const auto v = p.integer(arg, 1, kMaxArchivosRAW)) {
+                o.map.deghost = true;
+                o.map.deghostRef = *v;
+            }
         } else if (arg == QStringLiteral("--map")) {
             if (const auto v = p.value(arg)) {
                 if (!ExisteArchivo(*v))
@@ -271,6 +298,7 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
         }
         if (forSet) o.setArguments << arguments.mid(start, p.position() - start);
     }
+    if (p.error().isEmpty() && o.map.deghostRef > 0) checkDeghostReference(p, o);
     // A list's missing file is that set's failure, told when its turn comes.
     o.references << listed;
     if (p.error().isEmpty() && !o.help && !o.version && o.references.isEmpty())
@@ -313,6 +341,11 @@ QString batchUsage() {
         "  --threshold 0..99       map threshold in percent (default %6)\n"
         "  --anti-ghost 0..50      anti-ghosting radius in pixels (default %7)\n"
         "  --progressive 0..50     progressive blending radius in pixels (default %8)\n"
+        "  --deghost               show each moving subject once, whole, from one image\n"
+        "  --deghost-ref K         ... from image K (1 = least exposed) for every moving\n"
+        "                          area (default: each area's best exposed); implies\n"
+        "                          --deghost; K beyond a given set's images is a usage\n"
+        "                          error, beyond a listed set's that set's failure\n"
         "  --map FILE              blend through this map instead of building one\n"
         "Blend:\n"
         "  --bw RED BLUE           B&W output with these channel weights in percent\n"

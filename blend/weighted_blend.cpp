@@ -148,8 +148,9 @@ inline float taper(float share) {
 
 }  // namespace
 
-WeightedBlender::WeightedBlender(const BlendInput& in, const WeightedModel& model)
-    : in_(in), gammaTable_(gammaTable(in.g)) {
+WeightedBlender::WeightedBlender(const BlendInput& in, const WeightedModel& model,
+                                 const MotionAreas* areas)
+    : in_(in), areas_(areas && !areas->none() ? areas : nullptr), gammaTable_(gammaTable(in.g)) {
     const size_t n = in.set.ImagenesTIFF.size();
     if (model.clipLevel.size() != n || model.noise.size() != n || in.factors.size() < n)
         throw RunError(kErrInvalidArgument, QStringLiteral("The noise model is of another set"));
@@ -217,6 +218,10 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
         }
         const uint8_t* levelRow = in.levelMap.data() + static_cast<size_t>(y) * w;
         std::fill(rowShare.begin(), rowShare.end(), splat(0));
+        // Inside moving areas, the images that may be averaged (0: any).
+        const bool movingRow =
+            areas_ &&
+            (areas_->mostDiffers || (y >= areas_->top && y < areas_->top + areas_->boxHeight));
         // Every pixel but the image's very last may be read 8 bytes at a time.
         const int ahead = y + 1 < in.set.AltoImagen ? w : w - 1;
         for (int x = 0; x < w; ++x, out += 3) {
@@ -255,11 +260,13 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
             const float topShare = maxOfThree(v * lanes(images[top].invClip));
             const float* reach = reach_.data() + static_cast<size_t>(top) * n;
             Lanes num = splat(0), den = splat(0);
+            const uint16_t agreeing = movingRow ? areas_->allowedAt(x, y) : 0;
             for (int j = top; j >= lowest; --j) {
                 Lanes& wj = weight[static_cast<size_t>(j)];
                 wj = splat(0);
                 if (x < seenFrom[static_cast<size_t>(j)] || x >= seenTo[static_cast<size_t>(j)])
                     continue;
+                if (agreeing != 0 && ((agreeing >> j) & 1u) == 0) continue;
                 const Image& im = images[j];
                 const IntLanes raw = j == chosen ? rawK : sample(j);
                 // A clipped sample only says the value is at least its clip

@@ -21,6 +21,8 @@ struct MapSettings {
     // The frames were developed with headroom: each channel clips where the
     // frames show it does, not at full scale times its multiplier.
     bool headroom = false;
+    bool deghost = false;              // each moving subject shown once, from one image
+    int deghostRef = 0;                // that image: 0 = each area's own, k = image k
 };
 
 // Highest threshold a channel may get, whatever its multiplier.

@@ -232,7 +232,7 @@ void writeSelectionOutputs(const QString& rutaReferencia, const BlendSettings& s
 void writeWeightedOutputs(const QString& rutaReferencia, const BlendSettings& settings,
                           const BlendInput& input, const ImageSet& set, Reporter& reporter) {
     const WeightedModel model = measureWeightedModel(set);
-    const WeightedBlender blender(input, model);
+    const WeightedBlender blender(input, model, set.motionOf(settings.rutaMapa));
     const WeightedResult result = blendWeighted(blender, settings.numBracketing > 1);
     const double pixels = static_cast<double>(blender.width()) * blender.height();
     for (qsizetype i = 0; i < set.ArchivosTIFF.size(); ++i)

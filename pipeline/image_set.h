@@ -9,6 +9,7 @@
 #include "exposure/frame_loading.h"
 #include "maps/maps.h"
 #include "set/frame_set.h"
+#include "set/motion.h"
 #include "support/output_place.h"
 
 struct ImageSet : FrameSet, PreloadedFrames, MapDecoding {
@@ -19,6 +20,19 @@ struct ImageSet : FrameSet, PreloadedFrames, MapDecoding {
     // The last blend of these frames (factors, gamma, mix, map); every load
     // empties it, so frames are never matched to another set's output.
     BlendRecord lastBlend;
+    // The moving areas the last map was built with, and that map's path: a
+    // weighted merge through it averages only the images each area allows.
+    // Every build and every load replaces them.
+    MotionAreas motion;
+    QString motionMap;
 
     bool tablaMapaValida() const { return decodes(ImagenesTIFF.size()); }
+    // The areas of the map at `rutaMapa`, when it was built with some.
+    const MotionAreas* motionOf(const QString& rutaMapa) const {
+        return !motion.none() && !motionMap.isEmpty() && rutaMapa == motionMap ? &motion : nullptr;
+    }
+    void forgetMotion() {
+        motion = MotionAreas();
+        motionMap.clear();
+    }
 };

@@ -40,6 +40,7 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
         if (set.TIFFsCargados) set.release();
         set.forget();
         set.lastBlend = {};
+        set.forgetMotion();
         set.Cobertura.clear();
 
         std::vector<FrameCandidate> candidates =

@@ -3,6 +3,8 @@
 #include "pipeline/map_stage.h"
 
 #include "set/noise_model.h"
+#include "maps/deghost_map.h"
+#include "pipeline/moving_areas.h"
 #include "support/errors.h"
 #include "support/numbers.h"
 #include "support/paths.h"
@@ -39,27 +41,39 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
         // The window runs between status lines: the set is checked where it is read.
         ByteMap indices = buildIndexMap(set, umbral);
         const int n = static_cast<int>(set.ImagenesTIFF.size());
+        // The areas belong to the map built now, or to none.
+        set.forgetMotion();
+        MotionAreas moving;
+        if (settings.deghost && !findMovingAreas(settings, set, reporter, moving)) return QString();
 
         // The progressive radius always widens the anti-ghosting radius.
         const int radius = settings.antiGhost + settings.progressive;
+        ByteMap ghosted;
         if (radius >= 1) {
             reporter.EscribirEstado(QStringLiteral("Building anti ghosting map (") +
                                         QString::number(settings.antiGhost) + QStringLiteral("+") +
                                         QString::number(settings.progressive) +
                                         QStringLiteral("px) ..."),
                                     true);
-            indices = antiGhostMap(indices, radius, progressTo(reporter));
+            ghosted = antiGhostMap(indices, radius, progressTo(reporter));
             reporter.showProgress(QStringLiteral("100%"));
+            // The moving areas' own choice starts from the index map.
+            if (moving.none()) indices = ByteMap();
         }
+        const ByteMap& antiGhosted = radius >= 1 ? ghosted : indices;
         if (settings.progressive >= 1)
             reporter.EscribirEstado(QStringLiteral("Building progressive map (") +
                                         QString::number(settings.progressive) +
                                         QStringLiteral("px) ..."),
                                     true);
-        const ByteMap grey =
-            progressiveGreyMap(indices, settings.progressive, n,
+        ByteMap grey =
+            progressiveGreyMap(antiGhosted, settings.progressive, n,
                                settings.progressive >= 1 ? progressTo(reporter) : StageProgress());
         if (settings.progressive >= 1) reporter.showProgress(QStringLiteral("100%"));
+        if (!moving.none())
+            grey = deghostedGreyMap(set, umbral, indices, antiGhosted, std::move(grey), moving,
+                                    settings);
+        ghosted = ByteMap();
         indices = ByteMap();
 
         // The table belongs to the set the map was built from.
@@ -77,6 +91,12 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
         reporter.fileWritten(path);
         if (reporter.showsResults())
             reporter.showResult(ResultKind::Map, path, reducedPicture(picture));
+        if (settings.deghost) {
+            reporter.EscribirEstado(movingAreasLine(moving, set), true);
+            saveMovingAreas(rutaReferencia, moving, grey, set, reporter);
+            set.motion = std::move(moving);
+            set.motionMap = path;
+        }
 
         reporter.EscribirEstado(QStringLiteral("DONE"), true);
         reporter.beep();

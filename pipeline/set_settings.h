@@ -94,7 +94,9 @@ struct SettingsFields<MapSettings> {
     static constexpr auto recorded =
         std::make_tuple(RecordedField<S, int>{"threshold", &S::umbral},
                         RecordedField<S, int>{"anti_ghost", &S::antiGhost},
-                        RecordedField<S, int>{"progressive", &S::progressive});
+                        RecordedField<S, int>{"progressive", &S::progressive},
+                        RecordedField<S, bool>{"deghost", &S::deghost},
+                        RecordedField<S, int>{"deghost_ref", &S::deghostRef});
     // The development's white balance and headroom.
     static constexpr auto unrecorded =
         std::make_tuple(UnrecordedField<S, bool>{&S::balanceCamara},
