@@ -215,6 +215,8 @@ void frmMain::connectControls() {
             [this] { cmdView->setEnabled(pctImagen->showingSomething()); });
     connect(txtRutaMap, &QLineEdit::textChanged, this, [this](const QString& path) {
         files_.map.made(path);
+        // Moving areas belong to the map they were found with.
+        if (path != movingAreasMap_) files_.movingAreas = {};
         setFilesChanged();
     });
     connect(this, &frmMain::operationEnded, this, [this] { setFilesChanged(); });

@@ -346,6 +346,7 @@ private:
 
     // The set's files for the viewer, and the frames as it last saw them.
     SetFiles files_;
+    QString movingAreasMap_;  // the map files_.movingAreas were found with
     FramesState framesSeen_;
     std::unique_ptr<ViewerWindow> viewer_;
     // Tells the viewer that the set's files or frames may have changed.

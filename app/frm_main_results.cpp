@@ -65,6 +65,8 @@ PictureKind pictureKind(ResultKind kind) {
             return PictureKind::Output;
         case ResultKind::Sheet:
             return PictureKind::Sheet;
+        case ResultKind::Moving:
+            return PictureKind::MovingAreas;
     }
     return PictureKind::Preview;
 }
@@ -80,6 +82,13 @@ void frmMain::keepResult(ResultKind kind, const QString& path, const QImage& pic
             break;
         case ResultKind::Map:
             files_.map.made(path);
+            // A map built without deghosting has no moving areas; one built
+            // with it tells them next.
+            files_.movingAreas = {};
+            break;
+        case ResultKind::Moving:
+            files_.movingAreas.made(path);
+            movingAreasMap_ = files_.map.path;
             break;
         case ResultKind::Output:
             files_.output.made(path);

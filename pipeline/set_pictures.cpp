@@ -192,6 +192,7 @@ std::vector<PictureEntry> picturesOfSet(const ImageSet& set, const SetFiles& fil
     };
     add(PictureKind::Output, "Output", files.output);
     add(PictureKind::Map, "Map", files.map, files.frames);
+    add(PictureKind::MovingAreas, "Moving areas", files.movingAreas);
     if (set.usable())
         for (int k = 1; k <= set.ArchivosTIFF.size(); ++k)
             list.push_back({PictureKind::Frame, QStringLiteral("Image %1").arg(k),
@@ -220,6 +221,7 @@ std::unique_ptr<PictureSource> openPicture(const PictureEntry& entry, const Imag
             return std::make_unique<FramePicture>(set, entry.frame);
         case PictureKind::Preview:
             return filePicture(entry.path, gammaScreenTable(kPreviewGamma));
+        case PictureKind::MovingAreas:
         case PictureKind::Histogram:
         case PictureKind::Sheet:
             return filePicture(entry.path, plainScreenTable());

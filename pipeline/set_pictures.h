@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-enum class PictureKind { Output, Map, Frame, Preview, Histogram, Sheet };
+enum class PictureKind { Output, Map, MovingAreas, Frame, Preview, Histogram, Sheet };
 
 // A file the program made (or chose), and how many times it has made that
 // kind so far: a file made again under the same name is a new picture.
@@ -32,6 +32,7 @@ struct SetFiles {
     MadeFile preview;         // the RAW preview's TIFF
     MadeFile histogram;       // exposure histogram GIF
     MadeFile map;             // the map the next blend reads
+    MadeFile movingAreas;     // the moving areas found with that map, if it was deghosted
     MadeFile output;          // the first file of the latest blend
     MadeFile sheet;           // the contact sheet
     BlendRecord outputBlend;  // what shaped `output`

@@ -12,6 +12,7 @@
 #include "tests/app/window_fixture.h"
 #include "tests/common/exposure_sets.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QScreen>
 #include <QWheelEvent>
@@ -332,14 +333,22 @@ TEST_F(ViewerTest, TheListOffersWhatTheSetHas) {
     EXPECT_EQ(listed(), "RAW preview");
     const struct {
         QPushButton* button;
+        bool deghost;
         const char* list;
-    } steps[] = {{w.cmdEV, "Image 1, Image 2, Image 3, RAW preview, Histogram"},
-                 {w.cmdBuildMap, "Map, Image 1, Image 2, Image 3, RAW preview, Histogram"},
-                 {w.cmdBlend, "Output, Map, Image 1, Image 2, Image 3, RAW preview, Histogram"},
-                 {w.cmdTestBW,
-                  "Output, Map, Image 1, Image 2, Image 3, RAW preview, Histogram, "
-                  "Contact sheet"}};
+    } steps[] = {
+        {w.cmdEV, false, "Image 1, Image 2, Image 3, RAW preview, Histogram"},
+        {w.cmdBuildMap, false, "Map, Image 1, Image 2, Image 3, RAW preview, Histogram"},
+        {w.cmdBlend, false, "Output, Map, Image 1, Image 2, Image 3, RAW preview, Histogram"},
+        {w.cmdTestBW, false,
+         "Output, Map, Image 1, Image 2, Image 3, RAW preview, Histogram, Contact sheet"},
+        // Moving areas belong to the map they were found with.
+        {w.cmdBuildMap, true,
+         "Output, Map, Moving areas, Image 1, Image 2, Image 3, RAW preview, Histogram, "
+         "Contact sheet"},
+        {w.cmdBuildMap, false,
+         "Output, Map, Image 1, Image 2, Image 3, RAW preview, Histogram, Contact sheet"}};
     for (const auto& step : steps) {
+        w.chkDeghost->setChecked(step.deghost);
         step.button->click();
         EXPECT_EQ(listed(), step.list);
     }
