@@ -4,7 +4,7 @@
 // to its two nearest samples: sharp like a cubic, but it never makes a value
 // beyond its neighbours, so no ringing around clipped highlights and nothing
 // outside 0..65535. A whole-pixel move copies the samples exactly.
-#include "align/align.h"
+#include "align/resample_forms.h"
 
 #include "support/errors.h"
 #include "support/parallel.h"
@@ -74,106 +74,120 @@ inline uint16_t roundSample(float v) {
     return static_cast<uint16_t>(static_cast<int>((v + kRoundingConstant) - kRoundingConstant));
 }
 
-// The arithmetic of one pixel, its three channels at once: four taps, the
-// weighted sum in a fixed order, the clamp to the two middle taps. The SSE2
-// form computes each lane exactly as the plain form computes each channel.
-#if defined(__SSE2__)
-struct Rgb4 {
-    __m128 v;
-};
-// Reads four samples and ignores the fourth: not for a row's last pixel.
-inline Rgb4 loadSamples(const uint16_t* p) {
-    const __m128i four = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-    return {_mm_cvtepi32_ps(_mm_unpacklo_epi16(four, _mm_setzero_si128()))};
-}
-inline Rgb4 loadLastSamples(const uint16_t* p) {
-    const uint16_t four[4] = {p[0], p[1], p[2], 0};
-    return loadSamples(four);
-}
-inline Rgb4 loadFloats(const float* p) { return {_mm_loadu_ps(p)}; }
-inline Rgb4 interpolate(const PhaseWeights& w, Rgb4 a, Rgb4 b, Rgb4 c, Rgb4 d) {
-    __m128 sum = _mm_add_ps(_mm_mul_ps(_mm_load_ps(w.w[0]), a.v), _mm_mul_ps(_mm_load_ps(w.w[1]), b.v));
-    sum = _mm_add_ps(sum, _mm_mul_ps(_mm_load_ps(w.w[2]), c.v));
-    sum = _mm_add_ps(sum, _mm_mul_ps(_mm_load_ps(w.w[3]), d.v));
-    return {_mm_min_ps(_mm_max_ps(sum, _mm_min_ps(b.v, c.v)), _mm_max_ps(b.v, c.v))};
-}
-// Stores four floats: the fourth lands on the next pixel's first sample,
-// which is written after it (the buffer has room past its end).
-inline void storeFloats(float* p, Rgb4 v) { _mm_storeu_ps(p, v.v); }
-inline __m128i packSamples(Rgb4 v) {
-    const __m128 k = _mm_set1_ps(kRoundingConstant);
-    const __m128i whole = _mm_cvttps_epi32(_mm_sub_ps(_mm_add_ps(v.v, k), k));
-    // 0..65535 packed through the signed range: SSE2 has no unsigned pack.
-    const __m128i bias = _mm_set1_epi32(32768);
-    return _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(whole, bias), bias),
-                         _mm_set1_epi16(static_cast<short>(0x8000)));
-}
-// Writes four samples, the fourth over the next pixel's first: not for the
-// last pixel written in a row.
-inline void storeSamples(uint16_t* p, Rgb4 v) {
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), packSamples(v));
-}
-inline void storeLastSamples(uint16_t* p, Rgb4 v) {
-    alignas(16) uint16_t eight[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(eight), packSamples(v));
-    std::copy_n(eight, 3, p);
-}
-#else
-struct Rgb4 {
-    float v[3];
-};
-inline Rgb4 loadSamples(const uint16_t* p) { return {{float(p[0]), float(p[1]), float(p[2])}}; }
-inline Rgb4 loadLastSamples(const uint16_t* p) { return loadSamples(p); }
-inline Rgb4 loadFloats(const float* p) { return {{p[0], p[1], p[2]}}; }
-inline Rgb4 interpolate(const PhaseWeights& w, Rgb4 a, Rgb4 b, Rgb4 c, Rgb4 d) {
-    Rgb4 out{};
-    for (int k = 0; k < 3; ++k) {
-        const float sum =
-            w.w[0][0] * a.v[k] + w.w[1][0] * b.v[k] + w.w[2][0] * c.v[k] + w.w[3][0] * d.v[k];
-        out.v[k] = std::min(std::max(sum, std::min(b.v[k], c.v[k])), std::max(b.v[k], c.v[k]));
+// The arithmetic of one pixel: four taps, the weighted sum in a fixed order,
+// the clamp to the two middle taps. Two forms with the same interface: the
+// plain one channel at a time, and where the build has SSE2 the three
+// channels at once, each lane computed exactly as the plain form computes a
+// channel. Both are compiled wherever they can be, so tests hold them to the
+// same bytes; the program uses the SSE2 form where it has it.
+struct PlainPixels {
+    // Pixel runs are the SSE2 form's; the plain one makes each pixel alone.
+    static constexpr bool kRuns = false;
+    struct Rgb {
+        float v[3];
+    };
+    static Rgb load(const uint16_t* p) {
+        return {{static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])}};
     }
-    return out;
-}
-inline void storeFloats(float* p, Rgb4 v) { std::copy_n(v.v, 3, p); }
-inline void storeSamples(uint16_t* p, Rgb4 v) {
-    for (int k = 0; k < 3; ++k) p[k] = roundSample(v.v[k]);
-}
-inline void storeLastSamples(uint16_t* p, Rgb4 v) { storeSamples(p, v); }
-#endif
+    static Rgb loadLast(const uint16_t* p) { return load(p); }
+    static Rgb loadFloats(const float* p) { return {{p[0], p[1], p[2]}}; }
+    static Rgb interpolate(const PhaseWeights& w, Rgb a, Rgb b, Rgb c, Rgb d) {
+        Rgb out{};
+        for (int k = 0; k < 3; ++k) {
+            const float sum =
+                w.w[0][0] * a.v[k] + w.w[1][0] * b.v[k] + w.w[2][0] * c.v[k] + w.w[3][0] * d.v[k];
+            out.v[k] = std::min(std::max(sum, std::min(b.v[k], c.v[k])), std::max(b.v[k], c.v[k]));
+        }
+        return out;
+    }
+    static void storeFloats(float* p, Rgb v) { std::copy_n(v.v, 3, p); }
+    static void store(uint16_t* p, Rgb v) {
+        for (int k = 0; k < 3; ++k) p[k] = roundSample(v.v[k]);
+    }
+    static void storeLast(uint16_t* p, Rgb v) { store(p, v); }
+};
 
 #if defined(__SSE2__)
-// Samples [k0, k1) of `out` from a four-tap filter with fixed weights over the
-// interleaved column samples: sample k reads column samples k + shift - 3,
-// k + shift, k + shift + 3 and k + shift + 6. Four samples a lane group, with
-// exactly the arithmetic interpolate() and storeSamples() give each channel.
-void filterRun(const float* column, ptrdiff_t shift, const PhaseWeights& w, size_t k0, size_t k1,
-               uint16_t* out) {
-    const __m128 w0 = _mm_load_ps(w.w[0]), w1 = _mm_load_ps(w.w[1]);
-    const __m128 w2 = _mm_load_ps(w.w[2]), w3 = _mm_load_ps(w.w[3]);
-    auto four = [&](size_t k) {
-        const float* c = column + static_cast<ptrdiff_t>(k) + shift;
-        const __m128 a = _mm_loadu_ps(c - 3), b = _mm_loadu_ps(c);
-        const __m128 d = _mm_loadu_ps(c + 3), e = _mm_loadu_ps(c + 6);
-        __m128 sum = _mm_add_ps(_mm_mul_ps(w0, a), _mm_mul_ps(w1, b));
-        sum = _mm_add_ps(sum, _mm_mul_ps(w2, d));
-        sum = _mm_add_ps(sum, _mm_mul_ps(w3, e));
-        return Rgb4{_mm_min_ps(_mm_max_ps(sum, _mm_min_ps(b, d)), _mm_max_ps(b, d))};
+struct Sse2Pixels {
+    static constexpr bool kRuns = true;
+    struct Rgb {
+        __m128 v;
     };
-    size_t k = k0;
-    for (; k + 8 <= k1; k += 8) {
-        const __m128i low = packSamples(four(k)), high = packSamples(four(k + 4));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_unpacklo_epi64(low, high));
+    // Reads four samples and ignores the fourth: not for a row's last pixel.
+    static Rgb load(const uint16_t* p) {
+        const __m128i four = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+        return {_mm_cvtepi32_ps(_mm_unpacklo_epi16(four, _mm_setzero_si128()))};
     }
-    for (; k < k1; ++k) {
-        const float* c = column + static_cast<ptrdiff_t>(k) + shift;
-        const float sum = w.w[0][0] * c[-3] + w.w[1][0] * c[0] + w.w[2][0] * c[3] + w.w[3][0] * c[6];
-        out[k] = roundSample(std::min(std::max(sum, std::min(c[0], c[3])), std::max(c[0], c[3])));
+    static Rgb loadLast(const uint16_t* p) {
+        const uint16_t four[4] = {p[0], p[1], p[2], 0};
+        return load(four);
     }
-}
+    static Rgb loadFloats(const float* p) { return {_mm_loadu_ps(p)}; }
+    static Rgb interpolate(const PhaseWeights& w, Rgb a, Rgb b, Rgb c, Rgb d) {
+        __m128 sum =
+            _mm_add_ps(_mm_mul_ps(_mm_load_ps(w.w[0]), a.v), _mm_mul_ps(_mm_load_ps(w.w[1]), b.v));
+        sum = _mm_add_ps(sum, _mm_mul_ps(_mm_load_ps(w.w[2]), c.v));
+        sum = _mm_add_ps(sum, _mm_mul_ps(_mm_load_ps(w.w[3]), d.v));
+        return {_mm_min_ps(_mm_max_ps(sum, _mm_min_ps(b.v, c.v)), _mm_max_ps(b.v, c.v))};
+    }
+    // Stores four floats: the fourth lands on the next pixel's first sample,
+    // which is written after it (the buffer has room past its end).
+    static void storeFloats(float* p, Rgb v) { _mm_storeu_ps(p, v.v); }
+    static __m128i pack(Rgb v) {
+        const __m128 k = _mm_set1_ps(kRoundingConstant);
+        const __m128i whole = _mm_cvttps_epi32(_mm_sub_ps(_mm_add_ps(v.v, k), k));
+        // 0..65535 packed through the signed range: SSE2 has no unsigned pack.
+        const __m128i bias = _mm_set1_epi32(32768);
+        return _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(whole, bias), bias),
+                             _mm_set1_epi16(static_cast<short>(0x8000)));
+    }
+    // Writes four samples, the fourth over the next pixel's first: not for the
+    // last pixel written in a row.
+    static void store(uint16_t* p, Rgb v) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), pack(v));
+    }
+    static void storeLast(uint16_t* p, Rgb v) {
+        alignas(16) uint16_t eight[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(eight), pack(v));
+        std::copy_n(eight, 3, p);
+    }
+    // Samples [k0, k1) of `out` from a four-tap filter with fixed weights over the
+    // interleaved column samples: sample k reads column samples k + shift - 3,
+    // k + shift, k + shift + 3 and k + shift + 6. Four samples a lane group, with
+    // exactly the arithmetic interpolate() and store() give each channel.
+    static void filterRun(const float* column, ptrdiff_t shift, const PhaseWeights& w, size_t k0,
+                          size_t k1, uint16_t* out) {
+        const __m128 w0 = _mm_load_ps(w.w[0]), w1 = _mm_load_ps(w.w[1]);
+        const __m128 w2 = _mm_load_ps(w.w[2]), w3 = _mm_load_ps(w.w[3]);
+        auto four = [&](size_t k) {
+            const float* c = column + static_cast<ptrdiff_t>(k) + shift;
+            const __m128 a = _mm_loadu_ps(c - 3), b = _mm_loadu_ps(c);
+            const __m128 d = _mm_loadu_ps(c + 3), e = _mm_loadu_ps(c + 6);
+            __m128 sum = _mm_add_ps(_mm_mul_ps(w0, a), _mm_mul_ps(w1, b));
+            sum = _mm_add_ps(sum, _mm_mul_ps(w2, d));
+            sum = _mm_add_ps(sum, _mm_mul_ps(w3, e));
+            return Rgb{_mm_min_ps(_mm_max_ps(sum, _mm_min_ps(b, d)), _mm_max_ps(b, d))};
+        };
+        size_t k = k0;
+        for (; k + 8 <= k1; k += 8) {
+            const __m128i low = pack(four(k)), high = pack(four(k + 4));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_unpacklo_epi64(low, high));
+        }
+        for (; k < k1; ++k) {
+            const float* c = column + static_cast<ptrdiff_t>(k) + shift;
+            const float sum =
+                w.w[0][0] * c[-3] + w.w[1][0] * c[0] + w.w[2][0] * c[3] + w.w[3][0] * c[6];
+            out[k] =
+                roundSample(std::min(std::max(sum, std::min(c[0], c[3])), std::max(c[0], c[3])));
+        }
+    }
+};
+
 #endif
 
 // One output row: samples [xb, xe) of row y from the source rows, into `out`
 // (the rest of `out` is left alone). `column` holds 3 * width + 4 floats.
+template <class Pixels>
 void resampleRow(const SourceMap& m, double slope, const uint16_t* const* source, int width,
                  int height, int y, int xb, int xe, float* column, uint16_t* out) {
     if (xb >= xe) return;
@@ -189,15 +203,15 @@ void resampleRow(const SourceMap& m, double slope, const uint16_t* const* source
         const double v = std::clamp(slope * u + offset, 0.0, height - 1.0);
         const int iv = split(v, height, phase);
         const size_t at = static_cast<size_t>(u) * 3;
-        const Rgb4 r1 = load(source[iv] + at);
-        const Rgb4 r2 = load(source[iv + 1] + at);
-        const Rgb4 r0 = iv > 0 ? load(source[iv - 1] + at) : r1;
-        const Rgb4 r3 = iv + 2 < height ? load(source[iv + 2] + at) : r2;
-        storeFloats(column + at, interpolate(weights[phase], r0, r1, r2, r3));
+        const typename Pixels::Rgb r1 = load(source[iv] + at);
+        const typename Pixels::Rgb r2 = load(source[iv + 1] + at);
+        const typename Pixels::Rgb r0 = iv > 0 ? load(source[iv - 1] + at) : r1;
+        const typename Pixels::Rgb r3 = iv + 2 < height ? load(source[iv + 2] + at) : r2;
+        Pixels::storeFloats(column + at, Pixels::interpolate(weights[phase], r0, r1, r2, r3));
     };
     const int fastEnd = std::min(u1, width - 2);
-    for (int u = u0; u <= fastEnd; ++u) columnAt(u, loadSamples);
-    if (u1 == width - 1) columnAt(u1, loadLastSamples);
+    for (int u = u0; u <= fastEnd; ++u) columnAt(u, Pixels::load);
+    if (u1 == width - 1) columnAt(u1, Pixels::loadLast);
     // Second pass: along the row.
     auto pixelAt = [&](int x) {
         const int iu = split(m.sx(x, y), width, phase);
@@ -205,36 +219,36 @@ void resampleRow(const SourceMap& m, double slope, const uint16_t* const* source
         const float* c2 = c1 + 3;
         const float* c0 = iu > u0 ? c1 - 3 : c1;
         const float* c3 = iu + 2 <= u1 ? c2 + 3 : c2;
-        return interpolate(weights[phase], loadFloats(c0), loadFloats(c1), loadFloats(c2),
-                           loadFloats(c3));
+        return Pixels::interpolate(weights[phase], Pixels::loadFloats(c0), Pixels::loadFloats(c1),
+                                   Pixels::loadFloats(c2), Pixels::loadFloats(c3));
     };
-#if defined(__SSE2__)
-    // Along a row the source advances by cos(angle) a pixel, a hair under 1:
-    // long runs of pixels read the same columns relative to themselves with
-    // the same phase. Such a run is one four-tap filter over its samples.
-    int x = xb;
-    while (x < xe) {
-        int p = 0;
-        const int iu = split(m.sx(x, y), width, p);
-        if (iu <= u0 || iu + 2 > u1) {
-            // At the row's ends a missing column repeats its neighbour.
-            storeLastSamples(out + static_cast<size_t>(x) * 3, pixelAt(x));
-            ++x;
-            continue;
+    if constexpr (Pixels::kRuns) {
+        // Along a row the source advances by cos(angle) a pixel, a hair under 1:
+        // long runs of pixels read the same columns relative to themselves with
+        // the same phase. Such a run is one four-tap filter over its samples.
+        int x = xb;
+        while (x < xe) {
+            int p = 0;
+            const int iu = split(m.sx(x, y), width, p);
+            if (iu <= u0 || iu + 2 > u1) {
+                // At the row's ends a missing column repeats its neighbour.
+                Pixels::storeLast(out + static_cast<size_t>(x) * 3, pixelAt(x));
+                ++x;
+                continue;
+            }
+            int end = x + 1;
+            for (; end < xe; ++end) {
+                int q = 0;
+                const int next = split(m.sx(end, y), width, q);
+                if (next - end != iu - x || q != p || next + 2 > u1) break;
+            }
+            Pixels::filterRun(column, 3 * static_cast<ptrdiff_t>(iu - x), weights[p],
+                              static_cast<size_t>(x) * 3, static_cast<size_t>(end) * 3, out);
+            x = end;
         }
-        int end = x + 1;
-        for (; end < xe; ++end) {
-            int q = 0;
-            const int next = split(m.sx(end, y), width, q);
-            if (next - end != iu - x || q != p || next + 2 > u1) break;
-        }
-        filterRun(column, 3 * static_cast<ptrdiff_t>(iu - x), weights[p], static_cast<size_t>(x) * 3,
-                  static_cast<size_t>(end) * 3, out);
-        x = end;
+    } else {
+        for (int x = xb; x < xe; ++x) Pixels::store(out + static_cast<size_t>(x) * 3, pixelAt(x));
     }
-#else
-    for (int x = xb; x < xe; ++x) storeSamples(out + static_cast<size_t>(x) * 3, pixelAt(x));
-#endif
 }
 
 CoveredRows coverageOf(const SourceMap& m, int width, int height) {
@@ -278,7 +292,10 @@ CoveredRows coveredRows(const RigidMove& move, int width, int height) {
     return coverageOf(SourceMap{affineOf(inverse(move), width, height)}, width, height);
 }
 
-void resampleInPlace(GflBitmap& image, const RigidMove& move, CoveredRows& covered) {
+namespace {
+
+template <class Pixels>
+void resampleWith(GflBitmap& image, const RigidMove& move, CoveredRows& covered) {
     const int width = image.width, height = image.height;
     if (image.empty() || image.pixels.size() != image.sampleCount())
         throw RunError(kErrInvalidArgument, QStringLiteral("Empty image"));
@@ -332,9 +349,27 @@ void resampleInPlace(GflBitmap& image, const RigidMove& move, CoveredRows& cover
                 // Uncovered samples are 0 until the exposures fill them.
                 std::fill(o, o + static_cast<size_t>(xb) * 3, uint16_t{0});
                 std::fill(o + static_cast<size_t>(std::max(xb, xe)) * 3, o + rowSamples, uint16_t{0});
-                resampleRow(m, slope, source.data(), width, height, y, xb, xe, column.data(), o);
+                resampleRow<Pixels>(m, slope, source.data(), width, height, y, xb, xe,
+                                    column.data(), o);
             }
         });
         std::copy_n(chunk.data(), static_cast<size_t>(y1 - y0) * rowSamples, image.row(y0));
     }
+}
+
+}  // namespace
+
+void resampleInPlace(GflBitmap& image, const RigidMove& move, CoveredRows& covered,
+                     ResampleForm form) {
+#if defined(__SSE2__)
+    if (form == ResampleForm::Sse2) return resampleWith<Sse2Pixels>(image, move, covered);
+#else
+    (void)form;  // only the plain form is compiled
+#endif
+    resampleWith<PlainPixels>(image, move, covered);
+}
+
+void resampleInPlace(GflBitmap& image, const RigidMove& move, CoveredRows& covered) {
+    resampleInPlace(image, move, covered,
+                    kHasSse2Resample ? ResampleForm::Sse2 : ResampleForm::Plain);
 }

@@ -7,7 +7,9 @@
 class BusyScope {
 public:
     explicit BusyScope(frmMain& window) : window_(window) { ++window_.busy_; }
-    ~BusyScope() { --window_.busy_; }
+    ~BusyScope() {
+        if (--window_.busy_ == 0) emit window_.operationEnded();
+    }
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
 

@@ -6,12 +6,14 @@
 #include "app/dcraw_log_window.h"
 #include "app/frm_intro.h"
 #include "app/preview_box.h"
+#include "app/viewer_window.h"
 #include "pipeline/full_development.h"
 #include "pipeline/output_formats.h"
 #include "support/numbers.h"
 #include "support/tiff_io.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -92,6 +94,7 @@ frmMain::frmMain(WindowHooks hooks, QWidget* parent)
 }
 
 frmMain::~frmMain() {
+    viewer_.reset();  // it reads the set this window owns
     if (intro_) intro_->deleteLater();
 }
 
@@ -157,6 +160,7 @@ void frmMain::connectControls() {
     connect(cmbProfile, &QComboBox::activated, this, [this] { cmbProfile_Click(); });
     connect(cmbDecoder, &QComboBox::activated, this, [this] { cmbDecoder_Click(); });
     connect(cmbFormat, &QComboBox::activated, this, [this] { cmbFormat_Click(); });
+    connect(chkHeadroom, &QCheckBox::clicked, this, [this] { chkHeadroom_Click(); });
     connect(cmbWB->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbWB_Change(); });
     connect(cmbSat->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbSat_Change(); });
     connect(cmbQuality->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbQuality_Change(); });
@@ -210,6 +214,19 @@ void frmMain::connectControls() {
             [this](float x, float y) { pctImagen_MouseUp(x, y); });
     connect(cmdParche, &QPushButton::clicked, this, [this] { cmdParche_Click(); });
     connect(cmdCopyClipBoard, &QPushButton::clicked, this, [this] { cmdCopyClipBoard_Click(); });
+
+    // The viewer: on what the box shows, and told of each file the set gets.
+    connect(cmdView, &QPushButton::clicked, this, [this] { cmdView_Click(); });
+    connect(pctImagen, &PreviewBox::doubleClicked, this, [this] { cmdView_Click(); });
+    connect(pctImagen, &PreviewBox::contentChanged, this,
+            [this] { cmdView->setEnabled(pctImagen->showingSomething()); });
+    connect(txtRutaMap, &QLineEdit::textChanged, this, [this](const QString& path) {
+        files_.map.made(path);
+        // Moving areas belong to the map they were found with.
+        if (path != movingAreasMap_) files_.movingAreas = {};
+        setFilesChanged();
+    });
+    connect(this, &frmMain::operationEnded, this, [this] { setFilesChanged(); });
 
     // Exposure analysis.
     connect(cmdEV, &QPushButton::clicked, this, [this] { cmdEV_Click(); });
@@ -285,6 +302,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
                       decoderStartTimer_})
         t->stop();
     if (intro_) intro_->close();
+    if (viewer_) viewer_->close();
     event->accept();
     QApplication::quit();
 }

@@ -4,13 +4,14 @@
 
 #include "app/program_state.h"
 #include "app/window_reporter.h"
+#include "blend/blend.h"
 #include "develop/dcraw_command.h"
 #include "develop/dcraw_process.h"
 #include "develop/decoder_choice.h"
 #include "develop/patch.h"
-#include "pipeline/image_set.h"
-#include "blend/blend.h"
 #include "maps/maps.h"
+#include "pipeline/image_set.h"
+#include "pipeline/set_pictures.h"
 #include "pipeline/set_settings.h"
 #include "support/objeto_imagen.h"
 
@@ -37,6 +38,7 @@ class QUrl;
 class frmIntro;
 class PreviewBox;
 class DcrawLogWindow;
+class ViewerWindow;
 class FullDevelopment;
 enum class DevelopmentStatus;
 
@@ -89,6 +91,7 @@ public:
     QLineEdit* txtRuta = nullptr;
     QPushButton* cmdSeleccionar = nullptr;
     QPushButton* cmdCopyClipBoard = nullptr;
+    QPushButton* cmdView = nullptr;
     PreviewBox* pctImagen = nullptr;
     QLabel* lblXY = nullptr;
     QLabel* Label15 = nullptr;
@@ -126,6 +129,7 @@ public:
     QComboBox* cmbDecoder = nullptr;
     QPushButton* cmdDevelop = nullptr;
     QPushButton* chkHLRecovery = nullptr;
+    QCheckBox* chkHeadroom = nullptr;
 
     QGroupBox* frmMap = nullptr;
     QLabel* Label1 = nullptr;
@@ -141,6 +145,7 @@ public:
     QPushButton* cmdEVMethod = nullptr;
     QPushButton* cmdBuildMap = nullptr;
     QCheckBox* chkAlign = nullptr;
+    QCheckBox* chkDeghost = nullptr;
 
     QGroupBox* frmBlend = nullptr;
     QLabel* Label18 = nullptr;
@@ -208,6 +213,7 @@ public:
     void cmbProfile_Click();
     void cmbProfile_Change();
     void cmbDecoder_Click();
+    void chkHeadroom_Click();
     void txtDCRAW_LostFocus();
     void AplicarPresetWB();
 
@@ -245,12 +251,19 @@ public:
     void pctImagen_MouseUp(float x, float y);
     void cmdParche_Click();
     void cmdCopyClipBoard_Click();
+    // "View" and a double-click on the box: the viewer on what the box shows.
+    void cmdView_Click();
 
     // What an operation made, kept by the reporter until the operation ends;
     // then shown in the preview box when its file is still there.
     void keepResult(ResultKind kind, const QString& path, const QImage& picture);
     void showLatestResult();
     static QString resultCaption(ResultKind kind, const QString& path);
+
+    // The files of the set the viewer offers, the latest of each kind.
+    const SetFiles& setFiles() const { return files_; }
+    // The viewer, once opened (it stays for the session, hidden when closed).
+    ViewerWindow* viewer() const { return viewer_.get(); }
 
     DcrawLogWindow* dcrawLog() const { return dcrawLog_; }
     // The full development the Develop button runs.
@@ -267,7 +280,11 @@ public:
     void setStatusText(const QString& text);
     void showCommandLine(const QString& text);
 
-protected:
+  signals:
+    // The last running operation has ended: files it wrote are whole now.
+    void operationEnded();
+
+  protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -328,6 +345,16 @@ private:
         QImage picture;
     };
     std::optional<KeptResult> keptResult_;
+    // What the box shows when it shows a result.
+    PictureKind boxKind_ = PictureKind::Preview;
+
+    // The set's files for the viewer, and the frames as it last saw them.
+    SetFiles files_;
+    QString movingAreasMap_;  // the map files_.movingAreas were found with
+    FramesState framesSeen_;
+    std::unique_ptr<ViewerWindow> viewer_;
+    // Tells the viewer that the set's files or frames may have changed.
+    void setFilesChanged();
 
     // The run each timer waits for.
     DcrawRun runRapidoNeutro_;

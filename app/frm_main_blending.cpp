@@ -23,6 +23,7 @@ SetSettings frmMain::readSetSettings(bool blancoNegro) const {
     s.map.umbral = hscTH->value();
     s.map.antiGhost = hscAntiGhost->value();
     s.map.progressive = hscProgressive->value();
+    s.map.deghost = chkDeghost->isChecked();
     s.mapFile = txtRutaMap->text();
     s.blend.merge = chkWeighted->isChecked() ? BlendMerge::Weighted : BlendMerge::Select;
     s.blend.blancoNegro = blancoNegro;

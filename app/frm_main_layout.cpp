@@ -88,13 +88,18 @@ void frmMain::buildControls() {
 
     // Preview and reference row.
     pctImagen = named(new PreviewBox(this), "pctImagen", 16, 16, 592, 394);
-    txtRuta = named(new QLineEdit(this), "txtRuta", 16, 411, 499, 21);
+    // The path box gives "View" its width, so the row still ends with the box.
+    txtRuta = named(new QLineEdit(this), "txtRuta", 16, 411, 459, 21);
     txtRuta->setReadOnly(true);
     txtRuta->setToolTip(QStringLiteral("Reference RAW file for path and quick display"));
-    cmdSeleccionar = button(this, "cmdSeleccionar", QStringLiteral("..."), 515, 411, 37, 21,
+    cmdSeleccionar = button(this, "cmdSeleccionar", QStringLiteral("..."), 475, 411, 37, 21,
                             QStringLiteral("Set reference RAW file and pathname"));
-    cmdCopyClipBoard = button(this, "cmdCopyClipBoard", QStringLiteral("Snapshot"), 552, 411, 59,
+    cmdCopyClipBoard = button(this, "cmdCopyClipBoard", QStringLiteral("Snapshot"), 512, 411, 59,
                               21, QStringLiteral("Copy display to Clipboard"), false);
+    cmdView = button(this, "cmdView", QStringLiteral("View"), 571, 411, 40, 21,
+                     QStringLiteral("Look at what the box shows at full size: zoom, pan, and "
+                                    "compare the output with each frame"),
+                     false);
 
     // Status column.
     Label15 = label(this, "Label15", QStringLiteral("Status"), 616, 3, 217, 13);
@@ -167,6 +172,13 @@ void frmMain::buildControls() {
     Label11->setEnabled(false);
     Label11->setAlignment(Qt::AlignHCenter);
 
+    // Beside the white balance's title, as "Weighted" beside the map's: the
+    // multipliers are what would clip a channel before the sensor does.
+    chkHeadroom = named(new QCheckBox(QStringLiteral("Headroom"), frmRevelado), "chkHeadroom",
+                        168, 17, 90, 18);
+    chkHeadroom->setToolTip(QStringLiteral(
+        "Develop every channel up to where the sensor clips (dcraw -H 1) instead of clipping it "
+        "after its white-balance multiplier; the output is darker by the largest multiplier"));
     const QString satTip =
         QStringLiteral("Set saturation level in case value considered by DCRAW for your camera is wrong");
     Label17 = label(frmRevelado, "Label17", QStringLiteral("Saturation level"), 273, 20, 78, 14,
@@ -215,9 +227,14 @@ void frmMain::buildControls() {
     hscProgressive =
         bar(frmMap, "hscProgressive", 8, 126, 128, 0, 50, start.map.progressive);
     lblProgressive = label(frmMap, "lblProgressive", QStringLiteral("3px"), 140, 127, 37, 14);
-    chkAlign = named(new QCheckBox(QStringLiteral("Align"), frmMap), "chkAlign", 8, 148, 120, 18);
+    chkAlign = named(new QCheckBox(QStringLiteral("Align"), frmMap), "chkAlign", 8, 148, 80, 18);
     chkAlign->setToolTip(QStringLiteral(
         "Align handheld frames (shift and rotation) to the least exposed one at the next Calc EV"));
+    chkDeghost =
+        named(new QCheckBox(QStringLiteral("Deghost"), frmMap), "chkDeghost", 104, 148, 73, 18);
+    chkDeghost->setToolTip(QStringLiteral(
+        "Show each moving subject once, whole, from one image: read at the next Build map"));
+    chkDeghost->setChecked(start.map.deghost);
     cmdEV = button(frmMap, "cmdEV", QStringLiteral("Calc EV"), 8, 170, 62, 25,
                    QStringLiteral("Calculate relative exposures"), false);
     cmdEVMethod = button(frmMap, "cmdEVMethod", QStringLiteral("M"), 74, 170, 26, 25,

@@ -26,10 +26,12 @@ int frmMain::MostrarTIFF(const QString& ruta) {
         ImagenPantalla = picture;
         patch.AnchoMostrado = static_cast<int16_t>(shown.width());
         patch.AltoMostrado = static_cast<int16_t>(shown.height());
+        files_.preview.made(ruta);
         if (optWB[kWBParche]->isChecked() && estado.ParcheColocado)
             DibujarPatch(false);
         else
             pctImagen->setPicture(ImagenPantalla.ImagenVisible());
+        setFilesChanged();
         return 1;
     } catch (...) {
         return -1;  // missing, unfinished or unreadable: the caller tries again

@@ -2,6 +2,7 @@
 // the window.
 #include "app/frm_main.h"
 #include "app/preview_box.h"
+#include "app/viewer_window.h"
 #include "develop/patch.h"
 #include "develop/raw_set.h"
 #include "support/paths.h"
@@ -45,12 +46,74 @@ QString frmMain::resultCaption(ResultKind kind, const QString& path) {
         case ResultKind::Sheet:
             what = QStringLiteral("Sheet: ");
             break;
+        case ResultKind::Moving:
+            what = QStringLiteral("Moving areas: ");
+            break;
     }
     return what + QFileInfo(path).fileName();
 }
 
+namespace {
+
+PictureKind pictureKind(ResultKind kind) {
+    switch (kind) {
+        case ResultKind::Histogram:
+            return PictureKind::Histogram;
+        case ResultKind::Map:
+            return PictureKind::Map;
+        case ResultKind::Output:
+            return PictureKind::Output;
+        case ResultKind::Sheet:
+            return PictureKind::Sheet;
+        case ResultKind::Moving:
+            return PictureKind::MovingAreas;
+    }
+    return PictureKind::Preview;
+}
+
+}  // namespace
+
 void frmMain::keepResult(ResultKind kind, const QString& path, const QImage& picture) {
     keptResult_ = KeptResult{kind, path, picture};
+    // The viewer offers every file made, whether the box shows it or not.
+    switch (kind) {
+        case ResultKind::Histogram:
+            files_.histogram.made(path);
+            break;
+        case ResultKind::Map:
+            files_.map.made(path);
+            // A map built without deghosting has no moving areas; one built
+            // with it tells them next.
+            files_.movingAreas = {};
+            break;
+        case ResultKind::Moving:
+            files_.movingAreas.made(path);
+            movingAreasMap_ = files_.map.path;
+            break;
+        case ResultKind::Output:
+            files_.output.made(path);
+            files_.outputBlend = imagenes.lastBlend;  // the blend that wrote it
+            break;
+        case ResultKind::Sheet:
+            files_.sheet.made(path);
+            break;
+    }
+}
+
+void frmMain::setFilesChanged() {
+    // Frames the viewer has read are read again only when they may differ.
+    FramesState now = framesState(imagenes);
+    if (!(now == framesSeen_)) {
+        framesSeen_ = std::move(now);
+        ++files_.frames;
+    }
+    if (viewer_) viewer_->refresh();
+}
+
+void frmMain::cmdView_Click() {
+    if (!pctImagen->showingSomething()) return;
+    if (!viewer_) viewer_ = std::make_unique<ViewerWindow>(*this);
+    viewer_->open(pctImagen->showingResult() ? boxKind_ : PictureKind::Preview);
 }
 
 void frmMain::showLatestResult() {
@@ -61,6 +124,7 @@ void frmMain::showLatestResult() {
     const QSize fitted = tamanoMostrado(pctImagen->innerWidth(), pctImagen->innerHeight(),
                                         kept->picture.width(), kept->picture.height());
     if (fitted.isEmpty()) return;
+    boxKind_ = pictureKind(kept->kind);
     pctImagen->showResult(
         kept->picture.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
         resultCaption(kept->kind, kept->path));

@@ -4,6 +4,7 @@
 #include "develop/raw_set.h"
 #include "support/paths.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,6 +32,7 @@ DevelopSettings frmMain::readSettings() const {
     s.calidad = cmbQuality->currentIndex();
     s.perfil = cmbProfile->currentIndex();
     s.txtDCRAW = txtDCRAW->text();
+    s.headroom = chkHeadroom->isChecked();
     return s;
 }
 
@@ -194,6 +196,11 @@ void frmMain::cmbProfile_Click() {
 
 void frmMain::cmbDecoder_Click() {
     // Another decoder develops other pixels: what was measured no longer holds.
+    refreshRule(true);
+}
+
+void frmMain::chkHeadroom_Click() {
+    // Other frames, other clip levels: what was measured no longer holds.
     refreshRule(true);
 }
 

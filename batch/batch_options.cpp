@@ -1,6 +1,7 @@
 // Command-line options of the batch program, checked in full before any work.
 #include "batch/batch_options.h"
 
+#include "develop/raw_set.h"
 #include "orrindale_version.h"
 #include "pipeline/output_formats.h"
 #include "support/numbers.h"
@@ -135,6 +136,23 @@ QString checkedReportFile(Parser& p, const QString& file) {
     return path;
 }
 
+// --deghost-ref K against each set given: its RAW files are its images.
+void checkDeghostReference(Parser& p, const BatchOptions& o) {
+    for (const QString& reference : o.references) {
+        const qsizetype images = std::min<qsizetype>(
+            listRawFolder(CarpetaArchivo(reference), ExtensionArchivo(reference)).size(),
+            kMaxArchivosRAW);
+        if (o.map.deghostRef > images) {
+            p.fail(QStringLiteral("--deghost-ref %1: the set of %2 has %3 image%4")
+                       .arg(o.map.deghostRef)
+                       .arg(NombreArchivo(reference))
+                       .arg(images)
+                       .arg(images == 1 ? QString() : QStringLiteral("s")));
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 ParsedOptions parseBatchOptions(const QStringList& arguments) {
@@ -163,6 +181,8 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
                 if (const auto k = p.item(arg, *v, itemsPerfil())) o.develop.perfil = *k;
         } else if (arg == QStringLiteral("--hl")) {
             o.hlRecovery = true;
+        } else if (arg == QStringLiteral("--headroom")) {
+            o.develop.headroom = true;
         } else if (arg == QStringLiteral("--dcraw-options")) {
             if (const auto v = p.value(arg)) o.develop.txtDCRAW = comprimirOpciones(*v);
         } else if (arg == QStringLiteral("--decoder")) {
@@ -194,6 +214,15 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
             if (const auto v = p.integer(arg, 0, 50)) o.map.antiGhost = *v;
         } else if (arg == QStringLiteral("--progressive")) {
             if (const auto v = p.integer(arg, 0, 50)) o.map.progressive = *v;
+        } else if (arg == QStringLiteral("--deghost")) {
+            o.map.deghost = true;
+        } else if (arg == QStringLiteral("--deghost-ref")) {
+            // A set holds at most ten images; each given set is checked
+            // below, a listed one when its map is built.
+            if (const auto v = p.integer(arg, 1, kMaxArchivosRAW)) {
+                o.map.deghost = true;
+                o.map.deghostRef = *v;
+            }
         } else if (arg == QStringLiteral("--map")) {
             if (const auto v = p.value(arg)) {
                 if (!ExisteArchivo(*v))
@@ -282,6 +311,7 @@ ParsedOptions parseBatchOptions(const QStringList& arguments) {
     if (o.gammaChosen && !formatUsesGamma(o.blend.format))
         p.fail(QStringLiteral("--gamma applies to --format tiff only: the other formats are "
                               "linear or PQ"));
+    if (p.error().isEmpty() && o.map.deghostRef > 0) checkDeghostReference(p, o);
     // A list's missing file is that set's failure, told when its turn comes.
     o.references << listed;
     if (p.error().isEmpty() && !o.help && !o.version && o.references.isEmpty())
@@ -310,6 +340,9 @@ QString batchUsage() {
         "  --profile NAME          None, sRGB, \"Adobe RGB\", \"Wide Gamut\", \"ProPhoto RGB\",\n"
         "                          \"CIE XYZ\" (default %3)\n"
         "  --hl                    highlight recovery on the least exposed file\n"
+        "  --headroom              develop every channel up to where the sensor clips\n"
+        "                          (dcraw -H 1); the output is darker by the largest\n"
+        "                          white-balance multiplier\n"
         "  --dcraw-options TEXT    extra dcraw options\n"
         "  --decoder auto|dcraw|libraw  RAW decoder: auto uses dcraw unless it cannot\n"
         "                          read a file of the set, then LibRaw (default %4)\n"
@@ -321,6 +354,11 @@ QString batchUsage() {
         "  --threshold 0..99       map threshold in percent (default %6)\n"
         "  --anti-ghost 0..50      anti-ghosting radius in pixels (default %7)\n"
         "  --progressive 0..50     progressive blending radius in pixels (default %8)\n"
+        "  --deghost               show each moving subject once, whole, from one image\n"
+        "  --deghost-ref K         ... from image K (1 = least exposed) for every moving\n"
+        "                          area (default: each area's best exposed); implies\n"
+        "                          --deghost; K beyond a given set's images is a usage\n"
+        "                          error, beyond a listed set's that set's failure\n"
         "  --map FILE              blend through this map instead of building one\n"
         "Blend:\n"
         "  --bw RED BLUE           B&W output with these channel weights in percent\n"

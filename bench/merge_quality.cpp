@@ -1,12 +1,12 @@
 // The merges' quality against a noise-free truth (see merge_quality.h).
 #include "bench/merge_quality.h"
 
-#include "blend/blend.h"
 #include "pipeline/blend_stage.h"
-#include "develop/dcraw_command.h"
 #include "pipeline/calc_ev.h"
-#include "maps/maps.h"
 #include "pipeline/map_stage.h"
+#include "pipeline/set_settings.h"
+#include "set/noise_model.h"
+#include "support/numbers.h"
 #include "support/recording_reporter.h"
 
 #include <QDir>
@@ -64,6 +64,7 @@ QStringList makeBracket(const QualityRun& r, const QString& folder, bool noise) 
         QStringLiteral("--height"), QString::number(r.height), QStringLiteral("--seed"),
         QString::number(r.seed),    QStringLiteral("--out"),   folder};
     if (!noise) args << QStringLiteral("--no-noise");
+    if (r.warm) args << QStringLiteral("--warm");
     run(QStringLiteral(ORRINDALE_MAKE_BRACKET), args);
     QStringList names;
     for (int k = 1; k <= 5; ++k) {
@@ -76,17 +77,17 @@ QStringList makeBracket(const QualityRun& r, const QString& folder, bool noise) 
     return names;
 }
 
-DevelopSettings defaultDevelopment() {
-    DevelopSettings s;  // as the window starts: Daylight, AHD, sRGB
-    s.modoWB = kWBPreset;
-    presetWB(2, s.txtWB);
+// As the window starts (Daylight, AHD, sRGB), with headroom when asked.
+DevelopSettings development(bool headroom) {
+    DevelopSettings s = defaultSettings().develop;
+    s.headroom = headroom;
     return s;
 }
 
 // Every file developed as "Develop" does, all at once.
-void develop(const QStringList& paths) {
+void develop(const QStringList& paths, bool headroom) {
     const QStringList args =
-        dcrawArguments(ConstruirComandoDCRAW(defaultDevelopment(), false, false));
+        dcrawArguments(ConstruirComandoDCRAW(development(headroom), false, false));
     std::vector<std::unique_ptr<QProcess>> running;
     for (const QString& path : paths) {
         running.push_back(std::make_unique<QProcess>());
@@ -170,30 +171,41 @@ double snr(double sum, double squaredError, long long samples) {
 // the least exposed twin is unclipped.
 struct Truth {
     int width = 0, height = 0;
+    double scale = 1;         // brings the developed frames to the stops of no headroom
     std::vector<double> rgb;  // 3 per pixel
     std::vector<double> y;    // luminance
     std::vector<uint8_t> known;
 };
 
-Truth buildTruth(const std::vector<GflBitmap>& twin) {
+// Without headroom every channel of a twin frame is trusted up to 90 % of full
+// scale; with it, up to 90 % of where the twin frames show the channel clips.
+Truth buildTruth(const std::vector<GflBitmap>& twin, const std::array<int, 3>& clip,
+                 double scale) {
     Truth t;
     t.width = twin[0].width;
     t.height = twin[0].height;
+    t.scale = scale;
     const size_t pixels = static_cast<size_t>(t.width) * t.height;
     t.rgb.resize(pixels * 3);
     t.y.resize(pixels);
     t.known.resize(pixels);
-    auto brightest = [&](int j, size_t i) {
+    auto within = [&](int j, size_t i) {
         const uint16_t* p = &twin[static_cast<size_t>(j)].pixels[i * 3];
-        return *std::max_element(p, p + 3);
+        return p[0] <= 0.9 * clip[0] && p[1] <= 0.9 * clip[1] && p[2] <= 0.9 * clip[2];
+    };
+    auto known = [&](size_t i) {
+        const uint16_t* p = &twin[0].pixels[i * 3];
+        const double share = kTruthClip / kFull;
+        return p[0] < share * clip[0] && p[1] < share * clip[1] && p[2] < share * clip[2];
     };
     for (size_t i = 0; i < pixels; ++i) {
         int j = kFrames - 1;
-        while (j > 0 && brightest(j, i) > 0.9 * kFull) --j;
+        while (j > 0 && !within(j, i)) --j;
         for (size_t c = 0; c < 3; ++c)
-            t.rgb[i * 3 + c] = twin[static_cast<size_t>(j)].pixels[i * 3 + c] * std::exp2(-2 * j);
+            t.rgb[i * 3 + c] =
+                twin[static_cast<size_t>(j)].pixels[i * 3 + c] * std::exp2(-2 * j) * scale;
         t.y[i] = luminance(&t.rgb[i * 3]);
-        t.known[i] = brightest(0, i) < kTruthClip;
+        t.known[i] = known(i);
     }
     return t;
 }
@@ -218,9 +230,9 @@ std::vector<QualityBand> bandFigures(const Truth& t, const GflBitmap& select,
         for (size_t c = 0; c < 3; ++c) {
             const double truth = t.rgb[i * 3 + c];
             s.truth += truth;
-            const double e[3] = {select.pixels[i * 3 + c] - truth,
-                                 weighted.pixels[i * 3 + c] - truth,
-                                 first.pixels[i * 3 + c] - truth};
+            const double e[3] = {select.pixels[i * 3 + c] * t.scale - truth,
+                                 weighted.pixels[i * 3 + c] * t.scale - truth,
+                                 first.pixels[i * 3 + c] * t.scale - truth};
             for (size_t m = 0; m < 3; ++m) s.error[m] += e[m] * e[m];
         }
     }
@@ -264,7 +276,7 @@ double largestSeam(const Truth& t, const GflBitmap& out) {
                     for (size_t c = 0; c < 3; ++c) {
                         const size_t i = (static_cast<size_t>(y0 + dy) * w + x0 + dx) * 3 + c;
                         level += t.rgb[i];
-                        error += out.pixels[i] - t.rgb[i];
+                        error += out.pixels[i] * t.scale - t.rgb[i];
                     }
             if (level >= kSeamFloor * kWindow * kWindow * 3)
                 largest = std::max(largest, 100 * std::fabs(error) / level);
@@ -281,7 +293,7 @@ MergeQuality measureMergeQuality(const QualityRun& r, const QString& folder) {
     makeBracket(r, twin, false);
     QStringList all;
     for (const QString& n : names) all << noisy + n << twin + n;
-    develop(all);
+    develop(all, r.headroom);
 
     // The bracket through the whole chain with the window's defaults.
     const QString ref = noisy + names[0];
@@ -289,10 +301,10 @@ MergeQuality measureMergeQuality(const QualityRun& r, const QString& folder) {
     ImageSet set;
     if (calcularEV(ref, names, false, set, rep) != 1)
         fail(QStringLiteral("Calc EV failed: ") + rep.log);
-    MapSettings map;
-    map.balanceCamara = false;
-    map.txtWB = defaultDevelopment().txtWB;
-    const QString mapPath = GenerarMapa(ref, map, set, rep);
+    SetSettings settings = defaultSettings();
+    settings.develop = development(r.headroom);
+    deriveSettings(settings);
+    const QString mapPath = GenerarMapa(ref, settings.map, set, rep);
     if (mapPath.isEmpty()) fail(QStringLiteral("Build map failed: ") + rep.log);
     MergeQuality q;
     const GflBitmap select = blend(ref, mapPath, BlendMerge::Select, set, nullptr, q.selectSeconds);
@@ -311,11 +323,22 @@ MergeQuality measureMergeQuality(const QualityRun& r, const QString& folder) {
         q.hdrmergeSeconds = static_cast<double>(clock.nsecsElapsed()) * 1e-9;
     }
 
-    std::vector<GflBitmap> twinFrames;
-    for (const QString& n : names)
-        twinFrames.push_back(
-            load(twin + QFileInfo(n).completeBaseName() + QStringLiteral(".tiff")));
-    const Truth truth = buildTruth(twinFrames);
+    FrameSet twinSet;
+    for (const QString& n : names) {
+        twinSet.ArchivosTIFF << twin + QFileInfo(n).completeBaseName() + QStringLiteral(".tiff");
+        twinSet.ImagenesTIFF.push_back(load(twinSet.ArchivosTIFF.back()));
+    }
+    twinSet.AnchoImagen = twinSet.ImagenesTIFF[0].width;
+    twinSet.AltoImagen = twinSet.ImagenesTIFF[0].height;
+    twinSet.TIFFsCargados = true;
+    const std::array<int, 3> clip = r.headroom ? setClipLevels(twinSet)
+                                               : std::array<int, 3>{65535, 65535, 65535};
+    // Headroom scales every channel by the largest multiplier instead of its own.
+    double scale = 1;
+    if (r.headroom)
+        for (const QString& m : settings.develop.txtWB)
+            scale = std::max(scale, parseUserNumber(m).value_or(1));
+    const Truth truth = buildTruth(twinSet.ImagenesTIFF, clip, scale);
     q.bands = bandFigures(truth, select, weighted, load(set.ArchivosTIFF[0]));
     for (int k = 1; k < kFrames; ++k) q.topStops.push_back(2 * k);
     q.seamSelect = largestSeam(truth, select);

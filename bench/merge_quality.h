@@ -12,9 +12,14 @@ struct QualityRun {
     int height = 400;
     uint64_t seed = 1;
     bool timePeers = false;  // also time HDRMerge on the bracket, when installed
+    bool warm = false;       // a warm sky and lamp whose red clips through the white balance
+    bool headroom = false;   // develop with headroom (-H 1) and build the map for it
 };
 
 // One stop of the truth's luminance: (65535 / 2^(index + 1), 65535 / 2^index].
+// With headroom the output is darker by the largest white-balance multiplier;
+// the truth and both merges are brought back by it, so that the stops are
+// those of a run without headroom.
 struct QualityBand {
     int index = 0;
     long long pixels = 0;

@@ -34,4 +34,36 @@ BENCHMARK(BM_MergeQuality)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
 
+// A warm sky and lamp, whose red clips through the white balance long before
+// green: each frame's top stop, Select and Weighted, developed without and
+// with headroom (the latter brought back by the largest multiplier).
+void BM_MergeQualityHeadroom(benchmark::State& state) {
+    for (auto _ : state) {
+        for (const bool headroom : {false, true}) {
+            QualityRun run{static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 1,
+                           false};
+            run.warm = true;
+            run.headroom = headroom;
+            QTemporaryDir dir;
+            const MergeQuality q = measureMergeQuality(run, dir.path());
+            std::printf("\nwarm scene, %s headroom\n%s\n", headroom ? "with" : "without",
+                        qPrintable(qualityTable(q)));
+            for (size_t k = 0; k < q.topStops.size(); ++k)
+                for (const QualityBand& b : q.bands)
+                    if (b.index == q.topStops[k]) {
+                        const std::string name = std::string(headroom ? "headroom_" : "plain_") +
+                                                 "frame" + std::to_string(k + 2);
+                        state.counters[name + "_select_dB"] = b.select;
+                        state.counters[name + "_weighted_dB"] = b.weighted;
+                    }
+        }
+    }
+}
+BENCHMARK(BM_MergeQualityHeadroom)
+    ->ArgNames({"w", "h"})
+    ->Args({3000, 2000})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
 }  // namespace

@@ -26,26 +26,6 @@ void checkExists(const QString& path) {
         throw RunError(kErrFileNotFound, QStringLiteral("File not found: ") + path);
 }
 
-// Qt refuses pictures above 128 MB by default; a 2^28-pixel map takes 1 GiB
-// as RGB32, 2 GiB in the widest format the readers give (16-bit RGBA). The
-// limit is raised to what a map of the expected size takes in that format
-// and no further: a reader may make a picture larger than the size it
-// reported (Qt's GIF reader reports its first frame, then draws the whole
-// canvas), and a few bytes must not buy a gigabyte. It is process-wide, so
-// it is put back after the read.
-class AllocationLimit {
-public:
-    explicit AllocationLimit(QSize expected) : saved_(QImageReader::allocationLimit()) {
-        const long long bytes = static_cast<long long>(expected.width()) * expected.height() * 8;
-        const int needed = static_cast<int>(bytes / (1024 * 1024)) + 1;
-        if (saved_ != 0 && needed > saved_) QImageReader::setAllocationLimit(needed);
-    }
-    ~AllocationLimit() { QImageReader::setAllocationLimit(saved_); }
-
-private:
-    int saved_;
-};
-
 }  // namespace
 
 MapLevels loadMapLevels(const QString& path, QSize expected, bool keepColours) {

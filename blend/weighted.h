@@ -3,6 +3,7 @@
 #pragma once
 
 #include "blend/blend_internal.h"
+#include "set/motion.h"
 #include "set/noise_model.h"
 #include "support/large_buffer.h"
 
@@ -13,11 +14,14 @@
 // from the map's choice (the selection blend's linear value), which sets the
 // expected signal of every image; an image contributes when that signal is
 // below its clip level (tapering to nothing over the last few percent) and its
-// own sample agrees with the choice within the noise. `input` must outlive it;
-// what it needs of `model` is copied.
+// own sample agrees with the choice within the noise. Inside moving areas
+// (`areas`, when given) only the images that agree with the area's reference
+// there are averaged. `input` and `areas` must outlive it; what it needs of
+// `model` is copied.
 class WeightedBlender {
   public:
-    WeightedBlender(const BlendInput& input, const WeightedModel& model);
+    WeightedBlender(const BlendInput& input, const WeightedModel& model,
+                    const MotionAreas* areas = nullptr);
     int32_t width() const { return in_.set.AnchoImagen; }
     int32_t height() const { return in_.set.AltoImagen; }
     size_t imageCount() const { return images_.size(); }
@@ -36,6 +40,7 @@ class WeightedBlender {
 
   private:
     const BlendInput& in_;
+    const MotionAreas* areas_;
     std::vector<Image> images_;
     std::vector<int> lowest_;  // per image: the darkest image worth averaging with it
     // reach_[top * n + j]: image j's share of its clip level per unit of the

@@ -95,9 +95,10 @@ std::vector<float> gammaTable(float g) {
     return table;
 }
 
-inline double encodeFast(double v, const std::vector<float>& table, float g) {
-    if (table.empty()) return v;
-    const float x = static_cast<float>(v * (1.0 / 65535));
+// `x` is v / 65535 in single precision, as the caller forms it: the lanes
+// and a lone value round it differently, and each channel must be encoded
+// from its own x whatever the other channels of its pixel hold.
+inline double encodeFast(double v, float x, const std::vector<float>& table, float g) {
     // From full scale up the encoded value stays at or above full scale, and
     // every output file (bracket factors are at least 1) clips it to 65535:
     // the value itself will do.
@@ -110,6 +111,10 @@ inline double encodeFast(double v, const std::vector<float>& table, float g) {
     const float frac = static_cast<float>(bits & ((1u << kFracBits) - 1)) * kFracUnit;
     return table[i] + (table[i + 1] - table[i]) * frac;
 }
+inline double encodeFast(double v, const std::vector<float>& table, float g) {
+    if (table.empty()) return v;
+    return encodeFast(v, static_cast<float>(v * (1.0 / 65535)), table, g);
+}
 
 // The three channels at once: the table's indexes and fractions in lanes,
 // one at a time when a channel lies outside the table.
@@ -121,7 +126,7 @@ inline void encodeLanes(Lanes v, const std::vector<float>& table, float g, doubl
     const Lanes x = v * (1.0f / 65535);
     const IntLanes outside = (x < 0x1p-24f) | (x >= 1.0f);
     if (anyOfThree(outside & IntLanes{-1, -1, -1, 0})) {
-        for (int c = 0; c < 3; ++c) out[c] = encodeFast(v[c], table, g);
+        for (int c = 0; c < 3; ++c) out[c] = encodeFast(v[c], x[c], table, g);
         return;
     }
     IntLanes bits;
@@ -143,8 +148,9 @@ inline float taper(float share) {
 
 }  // namespace
 
-WeightedBlender::WeightedBlender(const BlendInput& in, const WeightedModel& model)
-    : in_(in), gammaTable_(gammaTable(in.g)) {
+WeightedBlender::WeightedBlender(const BlendInput& in, const WeightedModel& model,
+                                 const MotionAreas* areas)
+    : in_(in), areas_(areas && !areas->none() ? areas : nullptr), gammaTable_(gammaTable(in.g)) {
     const size_t n = in.set.ImagenesTIFF.size();
     if (model.clipLevel.size() != n || model.noise.size() != n || in.factors.size() < n)
         throw RunError(kErrInvalidArgument, QStringLiteral("The noise model is of another set"));
@@ -212,6 +218,10 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
         }
         const uint8_t* levelRow = in.levelMap.data() + static_cast<size_t>(y) * w;
         std::fill(rowShare.begin(), rowShare.end(), splat(0));
+        // Inside moving areas, the images that may be averaged (0: any).
+        const bool movingRow =
+            areas_ &&
+            (areas_->mostDiffers || (y >= areas_->top && y < areas_->top + areas_->boxHeight));
         // Every pixel but the image's very last may be read 8 bytes at a time.
         const int ahead = y + 1 < in.set.AltoImagen ? w : w - 1;
         for (int x = 0; x < w; ++x, out += 3) {
@@ -250,20 +260,25 @@ void WeightedBlender::blend(int first, int count, double* out, double* shares) c
             const float topShare = maxOfThree(v * lanes(images[top].invClip));
             const float* reach = reach_.data() + static_cast<size_t>(top) * n;
             Lanes num = splat(0), den = splat(0);
+            const uint16_t agreeing = movingRow ? areas_->allowedAt(x, y) : 0;
             for (int j = top; j >= lowest; --j) {
                 Lanes& wj = weight[static_cast<size_t>(j)];
                 wj = splat(0);
                 if (x < seenFrom[static_cast<size_t>(j)] || x >= seenTo[static_cast<size_t>(j)])
                     continue;
+                if (agreeing != 0 && ((agreeing >> j) & 1u) == 0) continue;
                 const Image& im = images[j];
                 const IntLanes raw = j == chosen ? rawK : sample(j);
+                // A clipped sample only says the value is at least its clip
+                // level. Tested for every image: one far below its clip
+                // level can still agree with a dark, noisy choice.
+                if (anyOfThree(raw >= lanes(im.clipSample))) continue;
                 // An image at most half way to its clip level has its full
-                // weight, and a clipped sample of it could never agree with
-                // the choice: only the others need the clip tests.
+                // weight: only the others need their share and the taper.
                 float t = 1;
                 if (j == top || topShare * reach[j] > 0.5f) {
                     const float share = j == top ? topShare : maxOfThree(v * lanes(im.invClip));
-                    if (share >= 1 || anyOfThree(raw >= lanes(im.clipSample))) continue;
+                    if (share >= 1) continue;
                     t = taper(share);
                 }
                 const Lanes var = lanes(im.alpha) * v + lanes(im.beta);

@@ -27,6 +27,7 @@ QStringList opcionesDCRAW(const DevelopSettings& s, bool rapido, bool neutro) {
     if (!s.txtSat.isEmpty()) o << QStringLiteral("-S") << s.txtSat;
     o << QStringLiteral("-q") << QString::number(s.calidad);
     o << QStringLiteral("-o") << (neutro ? QStringLiteral("0") : QString::number(s.perfil));
+    if (s.headroom) o << QStringLiteral("-H") << QStringLiteral("1");
     if (rapido) o << QStringLiteral("-t") << QStringLiteral("0") << QStringLiteral("-h");
     return o + QProcess::splitCommand(s.txtDCRAW);
 }

@@ -26,10 +26,14 @@ struct DevelopSettings {
     int calidad = 3;  // cmbQuality index
     int perfil = 1;   // cmbProfile index
     QString txtDCRAW;
+    // Every channel scaled by the largest multiplier instead of clipped after
+    // its own (-H 1), so none clips before the sensor does.
+    bool headroom = false;
 };
 
 // The decoder options of a run, in order: "-v -4 -T", the white balance, the
-// saturation, "-q", "-o", the quick-run options and the user's extra options
+// saturation, "-q", "-o", "-H 1" for headroom, the quick-run options and the
+// user's extra options
 // (split as a command line reads, double quotes grouping words).
 QStringList opcionesDCRAW(const DevelopSettings& settings, bool rapido, bool neutro);
 

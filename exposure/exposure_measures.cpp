@@ -45,7 +45,8 @@ void reorderFrames(FrameSet& set, const std::vector<int16_t>& order) {
     }
 }
 
-PairExposure measurePairExposure(const FrameSet& set, int k, bool average, double previous) {
+PairExposure measurePairExposure(const FrameSet& set, int k, bool average, double previous,
+                                 const ChannelLimits& limits) {
     const GflBitmap& dark = set.ImagenesTIFF[static_cast<size_t>(k) - 2];
     const GflBitmap& bright = set.ImagenesTIFF[static_cast<size_t>(k) - 1];
     const bool aligned = set.Cobertura.size() == set.ImagenesTIFF.size();
@@ -53,7 +54,7 @@ PairExposure measurePairExposure(const FrameSet& set, int k, bool average, doubl
     const CoveredRows* brightCover = aligned ? &set.Cobertura[static_cast<size_t>(k) - 1] : nullptr;
     PairExposure p;
     if (average) {
-        const PairAverage sums = scanPairAverage(dark, bright, darkCover, brightCover);
+        const PairAverage sums = scanPairAverage(dark, bright, darkCover, brightCover, limits);
         p.count = sums.count;
         if (sums.sumBright == 0) {
             p.gap = ExposureGap::TooWide;
@@ -65,7 +66,7 @@ PairExposure measurePairExposure(const FrameSet& set, int k, bool average, doubl
         }
         return p;
     }
-    p.median = scanPairMedian(dark, bright, darkCover, brightCover);
+    p.median = scanPairMedian(dark, bright, darkCover, brightCover, limits);
     p.count = p.median.count;
     p.medianBin = histogramMedian(p.median.bins);
     if (p.medianBin < 0)

@@ -35,8 +35,10 @@ struct PairExposure {
 
 // Measures image k of a loaded, sorted set against image k - 1, whose factor
 // is `previous`: the ratio of sums (`average`) or the median of log ratios.
-// Samples a frame did not cover in an aligned set are no samples.
-PairExposure measurePairExposure(const FrameSet& set, int k, bool average, double previous);
+// Samples a frame did not cover in an aligned set are no samples; `limits`
+// say which samples are usable.
+PairExposure measurePairExposure(const FrameSet& set, int k, bool average, double previous,
+                                 const ChannelLimits& limits = {});
 
 // The share of channel samples a pair used, in percent of the image to one
 // decimal, as the log shows it.

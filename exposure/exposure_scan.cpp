@@ -32,14 +32,14 @@ void requireCover(const GflBitmap& image, const CoveredRows* cover) {
         throw RunError(kErrInvalidArgument, QStringLiteral("Coverage of another image size"));
 }
 
-// out[x + 1] = 1 when pixel x of the row has a channel at the clip level;
+// out[x + 1] = 1 when pixel x of the row has a channel at its clip level;
 // out[0] and out[width + 1] stand for the pixels outside the image: unclipped.
-void clippedRow(const uint16_t* row, int width, uint8_t* out) {
+void clippedRow(const uint16_t* row, int width, const ChannelLimits& limits, uint8_t* out) {
     out[0] = 0;
+    const int r = limits.clipLevel[0], g = limits.clipLevel[1], b = limits.clipLevel[2];
     for (int x = 0; x < width; ++x) {
         const uint16_t* p = row + static_cast<size_t>(x) * 3;
-        const uint16_t top = std::max(p[0], std::max(p[1], p[2]));
-        out[x + 1] = top >= kClipLevel ? 1 : 0;
+        out[x + 1] = (p[0] >= r) | (p[1] >= g) | (p[2] >= b);
     }
     out[width + 1] = 0;
 }
@@ -50,7 +50,8 @@ void clippedRow(const uint16_t* row, int width, uint8_t* out) {
 // exists matters, so the eight flags are simply or-ed. The centre pixel itself
 // is not part of the test.
 template <typename RowFn>
-void forEachCentreRow(const GflBitmap& bright, const RowBand& band, RowFn&& rowFn) {
+void forEachCentreRow(const GflBitmap& bright, const ChannelLimits& limits, const RowBand& band,
+                      RowFn&& rowFn) {
     const int width = bright.width, height = bright.height;
     const int first = std::max(1, band.begin);
     if (width < 2 || first >= band.end) return;
@@ -60,11 +61,11 @@ void forEachCentreRow(const GflBitmap& bright, const RowBand& band, RowFn&& rowF
     uint8_t* centre = above + stride;
     uint8_t* below = centre + stride;
     uint8_t* skip = below + stride;
-    clippedRow(bright.row(first - 1), width, above);
-    clippedRow(bright.row(first), width, centre);
+    clippedRow(bright.row(first - 1), width, limits, above);
+    clippedRow(bright.row(first), width, limits, centre);
     for (int y = first; y < band.end; ++y) {
         if (y + 1 < height)
-            clippedRow(bright.row(y + 1), width, below);
+            clippedRow(bright.row(y + 1), width, limits, below);
         else
             std::fill(below, below + stride, uint8_t{0});
         // Padded index x + 1 is pixel x, so x - 1, x, x + 1 are x, x + 1, x + 2.
@@ -154,8 +155,9 @@ namespace {
 // usable in both images.
 template <typename Sample>
 void forEachUsedSample(const GflBitmap& dark, const GflBitmap& bright, const CoveredRows* darkCover,
-                       const CoveredRows* brightCover, const RowBand& band, Sample&& sample) {
-    forEachCentreRow(bright, band, [&](int y, const uint8_t* skip) {
+                       const CoveredRows* brightCover, const ChannelLimits& limits,
+                       const RowBand& band, Sample&& sample) {
+    forEachCentreRow(bright, limits, band, [&](int y, const uint8_t* skip) {
         const uint16_t* rowA = dark.row(y);
         const uint16_t* rowB = bright.row(y);
         int from = 1, to = bright.width;
@@ -168,9 +170,9 @@ void forEachUsedSample(const GflBitmap& dark, const GflBitmap& bright, const Cov
             if (skip[x]) continue;
             const uint16_t* pa = rowA + static_cast<size_t>(x) * 3;
             const uint16_t* pb = rowB + static_cast<size_t>(x) * 3;
-            for (int c = 0; c < 3; ++c) {
+            for (size_t c = 0; c < 3; ++c) {
                 const int a = pa[c], b = pb[c];
-                if (usableChannel(a) && usableChannel(b)) sample(a, b);
+                if (limits.usable(a, c) && limits.usable(b, c)) sample(a, b);
             }
         }
     });
@@ -179,7 +181,8 @@ void forEachUsedSample(const GflBitmap& dark, const GflBitmap& bright, const Cov
 }  // namespace
 
 PairAverage scanPairAverage(const GflBitmap& dark, const GflBitmap& bright,
-                            const CoveredRows* darkCover, const CoveredRows* brightCover) {
+                            const CoveredRows* darkCover, const CoveredRows* brightCover,
+                            const ChannelLimits& limits) {
     requirePair(dark, bright);
     requireCover(bright, darkCover);
     requireCover(bright, brightCover);
@@ -187,7 +190,7 @@ PairAverage scanPairAverage(const GflBitmap& dark, const GflBitmap& bright,
     PairAverage total;
     parallelRows(bright.height, bandRowsFor(bright.width), [&](const RowBand& band) {
         PairAverage part;
-        forEachUsedSample(dark, bright, darkCover, brightCover, band, [&](int a, int b) {
+        forEachUsedSample(dark, bright, darkCover, brightCover, limits, band, [&](int a, int b) {
             ++part.count;
             part.sumDark += static_cast<uint64_t>(a);
             part.sumBright += static_cast<uint64_t>(b);
@@ -201,7 +204,8 @@ PairAverage scanPairAverage(const GflBitmap& dark, const GflBitmap& bright,
 }
 
 PairMedian scanPairMedian(const GflBitmap& dark, const GflBitmap& bright,
-                          const CoveredRows* darkCover, const CoveredRows* brightCover) {
+                          const CoveredRows* darkCover, const CoveredRows* brightCover,
+                          const ChannelLimits& limits) {
     requirePair(dark, bright);
     requireCover(bright, darkCover);
     requireCover(bright, brightCover);
@@ -211,7 +215,7 @@ PairMedian scanPairMedian(const GflBitmap& dark, const GflBitmap& bright,
     parallelRows(bright.height, bandRowsFor(bright.width), [&](const RowBand& band) {
         std::vector<uint64_t> bins(kHistogramBins, 0);
         uint64_t count = 0;
-        forEachUsedSample(dark, bright, darkCover, brightCover, band, [&](int a, int b) {
+        forEachUsedSample(dark, bright, darkCover, brightCover, limits, band, [&](int a, int b) {
             ++count;
             bins[static_cast<size_t>(binFromTable(logs, a, b))] +=
                 static_cast<uint64_t>(sampleWeight(b));

@@ -38,13 +38,15 @@ struct PairMedian {
 // image is clipped (neighbours outside the image count as unclipped); of the
 // others every channel whose value is usable in both images is one sample.
 // With coverage lists (an aligned set), a centre pixel that either image did
-// not cover gives no sample.
+// not cover gives no sample. `limits` say what is usable and what clipped.
 PairAverage scanPairAverage(const GflBitmap& dark, const GflBitmap& bright,
                             const CoveredRows* darkCover = nullptr,
-                            const CoveredRows* brightCover = nullptr);
+                            const CoveredRows* brightCover = nullptr,
+                            const ChannelLimits& limits = {});
 PairMedian scanPairMedian(const GflBitmap& dark, const GflBitmap& bright,
                           const CoveredRows* darkCover = nullptr,
-                          const CoveredRows* brightCover = nullptr);
+                          const CoveredRows* brightCover = nullptr,
+                          const ChannelLimits& limits = {});
 
 // Bin of one sample, a = darker value, b = brighter value, both 1..65535:
 // nearest(ln(b / a) * 1442.69504088896), halves to even, limited to 0..8191.

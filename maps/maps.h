@@ -18,6 +18,11 @@ struct MapSettings {
     std::array<QString, 3> txtWB;      // the R, G, B multiplier texts otherwise
     int antiGhost = 0;                 // anti-ghosting radius in pixels
     int progressive = 3;               // progressive-blending radius in pixels
+    // The frames were developed with headroom: each channel clips where the
+    // frames show it does, not at full scale times its multiplier.
+    bool headroom = false;
+    bool deghost = false;              // each moving subject shown once, from one image
+    int deghostRef = 0;                // that image: 0 = each area's own, k = image k
 };
 
 // Highest threshold a channel may get, whatever its multiplier.
@@ -26,6 +31,10 @@ constexpr int32_t kUmbralMaximo = 65279;
 // The R, G, B saturation thresholds. Throws RunError when a multiplier text
 // is not a number.
 std::array<int32_t, 3> OptimizarUmbral(const MapSettings& settings);
+
+// The thresholds of frames developed with headroom: `umbral` percent of each
+// channel's clip level as the frames show it (see set/noise_model.h).
+std::array<int32_t, 3> thresholdsOfClipLevels(int umbral, const std::array<int, 3>& clipLevels);
 
 // One byte per pixel, row-major (y * width + x), holding image numbers or
 // grey levels.

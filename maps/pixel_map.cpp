@@ -69,6 +69,13 @@ std::array<int32_t, 3> OptimizarUmbral(const MapSettings& settings) {
     return umbral;
 }
 
+std::array<int32_t, 3> thresholdsOfClipLevels(int umbral, const std::array<int, 3>& clipLevels) {
+    std::array<int32_t, 3> t{};
+    for (size_t c = 0; c < 3; ++c)
+        t[c] = thresholdFor(1.0, static_cast<int32_t>(umbral * clipLevels[c]) / 100.0);
+    return t;
+}
+
 ByteMap buildIndexMap(const FrameSet& set, const std::array<int32_t, 3>& umbral) {
     if (!set.usable())
         throw RunError(kErrInvalidArgument, QStringLiteral("The image set is not loaded"));

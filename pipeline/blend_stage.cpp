@@ -278,7 +278,7 @@ void writeSelectionOutputs(const QString& rutaReferencia, const BlendSettings& s
 void writeWeightedOutputs(const QString& rutaReferencia, const BlendSettings& settings,
                           const BlendInput& input, const ImageSet& set, Reporter& reporter) {
     const WeightedModel model = measureWeightedModel(set);
-    const WeightedBlender blender(input, model);
+    const WeightedBlender blender(input, model, set.motionOf(settings.rutaMapa));
     const WeightedKeep keep = settings.numBracketing > 1                ? WeightedKeep::Planes
                               : settings.format == OutputFormat::Tiff16 ? WeightedKeep::Samples
                                                                         : WeightedKeep::SharesOnly;
@@ -357,6 +357,16 @@ int FusionarImagenes(const QString& rutaReferencia, const BlendSettings& setting
         const MixWeights weights = mixWeights(settings.pesoRojo, settings.pesoAzul);
         BlendInput input{set, map.red, factors, g, settings.blancoNegro, weights};
         setInputLevels(input, levels, classes.pixelsPerLevel);
+        // What shapes the output, for a viewer to show the frames as it sees them.
+        set.lastBlend = BlendRecord{.factors = factors,
+                                    .g = g,
+                                    .blancoNegro = settings.blancoNegro,
+                                    .weights = weights,
+                                    .merge = settings.merge,
+                                    .rutaMapa = settings.rutaMapa,
+                                    .tablaMapa = set.TablaMapa,
+                                    .imagenes = {}};
+        for (const QString& path : set.ArchivosTIFF) set.lastBlend.imagenes << NombreArchivo(path);
         if (weighted) {
             writeWeightedOutputs(rutaReferencia, settings, input, set, reporter);
             return 1;

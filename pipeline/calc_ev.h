@@ -32,9 +32,10 @@ bool alignImages(const AlignSettings& settings, ImageSet& set, Reporter& reporte
 
 // Measures ExpRelativas of the loaded, sorted set: metodoMedia true = Average,
 // false = Median (which also writes the "His_hhmmss.gif" histogram beside the
-// reference file). Returns 1 on success, -1 on failure.
+// reference file). Returns 1 on success, -1 on failure. Frames developed with
+// `headroom` have each channel judged by where the frames show it clips.
 int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageSet& set,
-                         Reporter& reporter);
+                         Reporter& reporter, bool headroom = false);
 
 // The work of "Calc EV" after its button checks: load, sort with reloading,
 // align when asked, relative exposures. Returns 1 when "Build map" may be
@@ -43,4 +44,5 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
 int calcularEV(const QString& rutaReferencia, const QStringList& archivosRAW, bool metodoMedia,
                ImageSet& set, Reporter& reporter);
 int calcularEV(const QString& rutaReferencia, const QStringList& archivosRAW, bool metodoMedia,
-               const AlignSettings& align, ImageSet& set, Reporter& reporter);
+               const AlignSettings& align, ImageSet& set, Reporter& reporter,
+               bool headroom = false);

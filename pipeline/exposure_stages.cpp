@@ -5,6 +5,7 @@
 #include "align/align.h"
 #include "exposure/exposure_measures.h"
 #include "exposure/histogram_band.h"
+#include "set/noise_model.h"
 #include "support/errors.h"
 #include "support/numbers.h"
 #include "support/objeto_imagen.h"
@@ -45,13 +46,15 @@ int gapFailure(ExposureGap gap, const ImageSet& set, int k, Reporter& reporter) 
 }  // namespace
 
 int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageSet& set,
-                         Reporter& reporter) {
+                         Reporter& reporter, bool headroom) {
     try {
         reporter.EscribirEstado(QStringLiteral("\r\nCalculating relative exposure..."), true);
         if (!set.usable())
             throw RunError(kErrInvalidArgument, QStringLiteral("The image set is not loaded"));
         const int n = static_cast<int>(set.ImagenesTIFF.size());
         const double width = set.AnchoImagen, height = set.AltoImagen;
+        // Frames developed with headroom clip each channel where they show it.
+        const ChannelLimits limits = headroom ? levelsOfClips(setClipLevels(set)) : ChannelLimits{};
 
         // Pairs not measured keep 0, so a failed run shows where it stopped.
         std::vector<double>& e = set.ExpRelativas;
@@ -69,7 +72,7 @@ int CalcularExpRelativas(const QString& rutaReferencia, bool metodoMedia, ImageS
             // Measured per pair: the window runs at every status line, and the
             // scans refuse a pair that is no longer two images of the set's size.
             const PairExposure pair =
-                measurePairExposure(set, k, metodoMedia, e[static_cast<size_t>(k) - 2]);
+                measurePairExposure(set, k, metodoMedia, e[static_cast<size_t>(k) - 2], limits);
             if (pair.gap != ExposureGap::Measured) return gapFailure(pair.gap, set, k, reporter);
             e[static_cast<size_t>(k) - 1] = pair.factor;
             reporter.EscribirEstado(imageLine(set.ArchivosTIFF[k - 1], pair.factor, metodoMedia, k,
@@ -110,13 +113,14 @@ int calcularEV(const QString& rutaReferencia, const QStringList& archivosRAW, bo
 }
 
 int calcularEV(const QString& rutaReferencia, const QStringList& archivosRAW, bool metodoMedia,
-               const AlignSettings& align, ImageSet& set, Reporter& reporter) {
+               const AlignSettings& align, ImageSet& set, Reporter& reporter, bool headroom) {
     if (CargarTIFFs(rutaReferencia, archivosRAW, set, reporter) <= 1) return -1;
     OrdenarPorExposicion(true, set, reporter);
     // A failed sort has been reported and has released the set.
     if (!set.TIFFsCargados) return -1;
     if (!alignImages(align, set, reporter)) return -1;
-    if (CalcularExpRelativas(rutaReferencia, metodoMedia, set, reporter) == -1) return -1;
+    if (CalcularExpRelativas(rutaReferencia, metodoMedia, set, reporter, headroom) == -1)
+        return -1;
     if (set.Cobertura.empty()) return 1;
     try {
         fillUncovered(set);

@@ -39,6 +39,8 @@ int CargarTIFFs(const QString& rutaReferencia, const QStringList& archivosRAW, I
         started = true;
         if (set.TIFFsCargados) set.release();
         set.forget();
+        set.lastBlend = {};
+        set.forgetMotion();
         set.Cobertura.clear();
 
         std::vector<FrameCandidate> candidates =

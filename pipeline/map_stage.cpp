@@ -2,6 +2,9 @@
 // decoding table and the map PNG beside the reference file.
 #include "pipeline/map_stage.h"
 
+#include "set/noise_model.h"
+#include "maps/deghost_map.h"
+#include "pipeline/moving_areas.h"
 #include "support/errors.h"
 #include "support/numbers.h"
 #include "support/paths.h"
@@ -26,7 +29,10 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
                     Reporter& reporter) {
     try {
         reporter.EscribirEstado(QStringLiteral("Threshold optimisation..."), false);
-        const std::array<int32_t, 3> umbral = OptimizarUmbral(settings);
+        // With headroom each channel clips where the frames show it does.
+        const std::array<int32_t, 3> umbral =
+            settings.headroom ? thresholdsOfClipLevels(settings.umbral, setClipLevels(set))
+                              : OptimizarUmbral(settings);
         reporter.EscribirEstado(QStringLiteral("R: ") + QString::number(umbral[0]) +
                                     QStringLiteral("\r\nG: ") + QString::number(umbral[1]) +
                                     QStringLiteral("\r\nB: ") + QString::number(umbral[2]),
@@ -35,27 +41,39 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
         // The window runs between status lines: the set is checked where it is read.
         ByteMap indices = buildIndexMap(set, umbral);
         const int n = static_cast<int>(set.ImagenesTIFF.size());
+        // The areas belong to the map built now, or to none.
+        set.forgetMotion();
+        MotionAreas moving;
+        if (settings.deghost && !findMovingAreas(settings, set, reporter, moving)) return QString();
 
         // The progressive radius always widens the anti-ghosting radius.
         const int radius = settings.antiGhost + settings.progressive;
+        ByteMap ghosted;
         if (radius >= 1) {
             reporter.EscribirEstado(QStringLiteral("Building anti ghosting map (") +
                                         QString::number(settings.antiGhost) + QStringLiteral("+") +
                                         QString::number(settings.progressive) +
                                         QStringLiteral("px) ..."),
                                     true);
-            indices = antiGhostMap(indices, radius, progressTo(reporter));
+            ghosted = antiGhostMap(indices, radius, progressTo(reporter));
             reporter.showProgress(QStringLiteral("100%"));
+            // The moving areas' own choice starts from the index map.
+            if (moving.none()) indices = ByteMap();
         }
+        const ByteMap& antiGhosted = radius >= 1 ? ghosted : indices;
         if (settings.progressive >= 1)
             reporter.EscribirEstado(QStringLiteral("Building progressive map (") +
                                         QString::number(settings.progressive) +
                                         QStringLiteral("px) ..."),
                                     true);
-        const ByteMap grey =
-            progressiveGreyMap(indices, settings.progressive, n,
+        ByteMap grey =
+            progressiveGreyMap(antiGhosted, settings.progressive, n,
                                settings.progressive >= 1 ? progressTo(reporter) : StageProgress());
         if (settings.progressive >= 1) reporter.showProgress(QStringLiteral("100%"));
+        if (!moving.none())
+            grey = deghostedGreyMap(set, umbral, indices, antiGhosted, std::move(grey), moving,
+                                    settings);
+        ghosted = ByteMap();
         indices = ByteMap();
 
         // The table belongs to the set the map was built from.
@@ -73,6 +91,12 @@ QString GenerarMapa(const QString& rutaReferencia, const MapSettings& settings, 
         reporter.fileWritten(path);
         if (reporter.showsResults())
             reporter.showResult(ResultKind::Map, path, reducedPicture(picture));
+        if (settings.deghost) {
+            reporter.EscribirEstado(movingAreasLine(moving, set), true);
+            saveMovingAreas(rutaReferencia, moving, grey, set, reporter);
+            set.motion = std::move(moving);
+            set.motionMap = path;
+        }
 
         reporter.EscribirEstado(QStringLiteral("DONE"), true);
         reporter.beep();

@@ -61,8 +61,8 @@ bool SetPipeline::goOn(SetStage stage) { return !progress_ || progress_(stage); 
 StageOutcome SetPipeline::measure(const QString& rutaReferencia, const QStringList& archivosRAW,
                                   const SetSettings& settings) {
     OutcomeReporter r(reporter_);
-    const int result =
-        calcularEV(rutaReferencia, archivosRAW, settings.metodoMedia, settings.align, set_, r);
+    const int result = calcularEV(rutaReferencia, archivosRAW, settings.metodoMedia, settings.align,
+                                  set_, r, settings.develop.headroom);
     return outcomeOf(r, result != -1);
 }
 

@@ -43,6 +43,7 @@ SetSettings defaultSettings() {
 void deriveSettings(SetSettings& s) {
     s.map.balanceCamara = s.develop.modoWB == kWBCamara;
     s.map.txtWB = s.develop.txtWB;
+    s.map.headroom = s.develop.headroom;
     s.blend.perfil = itemsPerfil().value(s.develop.perfil);
     if (!s.gammaChosen) s.blend.gamma = gammaParaPerfil(s.develop.perfil);
     // A blend goes through the chosen map; without one, through the map the

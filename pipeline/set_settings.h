@@ -76,7 +76,8 @@ struct SettingsFields<DevelopSettings> {
         RecordedField<S, std::array<QString, 3>>{"wb", &S::txtWB},
         RecordedField<S, QString>{"saturation", &S::txtSat},
         RecordedField<S, int>{"quality", &S::calidad}, RecordedField<S, int>{"profile", &S::perfil},
-        RecordedField<S, QString>{"dcraw_options", &S::txtDCRAW});
+        RecordedField<S, QString>{"dcraw_options", &S::txtDCRAW},
+        RecordedField<S, bool>{"headroom", &S::headroom});
     static constexpr auto unrecorded = std::make_tuple();
 };
 
@@ -93,11 +94,14 @@ struct SettingsFields<MapSettings> {
     static constexpr auto recorded =
         std::make_tuple(RecordedField<S, int>{"threshold", &S::umbral},
                         RecordedField<S, int>{"anti_ghost", &S::antiGhost},
-                        RecordedField<S, int>{"progressive", &S::progressive});
-    // The development's white balance.
+                        RecordedField<S, int>{"progressive", &S::progressive},
+                        RecordedField<S, bool>{"deghost", &S::deghost},
+                        RecordedField<S, int>{"deghost_ref", &S::deghostRef});
+    // The development's white balance and headroom.
     static constexpr auto unrecorded =
         std::make_tuple(UnrecordedField<S, bool>{&S::balanceCamara},
-                        UnrecordedField<S, std::array<QString, 3>>{&S::txtWB});
+                        UnrecordedField<S, std::array<QString, 3>>{&S::txtWB},
+                        UnrecordedField<S, bool>{&S::headroom});
 };
 
 template <>

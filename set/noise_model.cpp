@@ -80,6 +80,28 @@ double robustVariance(std::vector<float>& d) {
     return sigma * sigma;
 }
 
+// Each image's pile-up level per channel (0: none), the images read side by side.
+std::vector<std::array<int, 3>> pileUps(const FrameSet& set) {
+    std::vector<std::array<int, 3>> found(set.ImagenesTIFF.size());
+    parallelRows(static_cast<int>(found.size()), 1, [&](const RowBand& band) {
+        const auto h = histograms(set.ImagenesTIFF[static_cast<size_t>(band.begin)]);
+        for (size_t c = 0; c < 3; ++c)
+            found[static_cast<size_t>(band.begin)][c] = pileUpLevel(h[c]);
+    });
+    return found;
+}
+
+// Per channel the lowest level any image piles up at (0: none does). One
+// development clips every frame's channel at one level; an image too dark to
+// clip shows none.
+std::array<int, 3> commonLevels(const std::vector<std::array<int, 3>>& found) {
+    std::array<int, 3> common{};
+    for (size_t c = 0; c < 3; ++c)
+        for (const auto& image : found)
+            if (image[c] > 0) common[c] = common[c] == 0 ? image[c] : std::min(common[c], image[c]);
+    return common;
+}
+
 }  // namespace
 
 int pileUpLevel(const std::vector<uint32_t>& counts) {
@@ -197,20 +219,12 @@ WeightedModel measureWeightedModel(const FrameSet& set) {
     // says all of it: every clipped sample lands on the same few values, a
     // spike at the top of its histogram. An image without one (it clipped
     // nowhere) takes the level its neighbours show, and full scale when none does.
-    std::vector<std::array<int, 3>> found(n);
-    parallelRows(static_cast<int>(n), 1, [&](const RowBand& band) {
-        const auto h = histograms(set.ImagenesTIFF[static_cast<size_t>(band.begin)]);
-        for (size_t c = 0; c < 3; ++c)
-            found[static_cast<size_t>(band.begin)][c] = pileUpLevel(h[c]);
-    });
+    const std::vector<std::array<int, 3>> found = pileUps(set);
+    const std::array<int, 3> common = commonLevels(found);
     model.clipLevel.resize(n);
-    for (size_t c = 0; c < 3; ++c) {
-        int common = 0;
+    for (size_t c = 0; c < 3; ++c)
         for (size_t k = 0; k < n; ++k)
-            if (found[k][c] > 0) common = common == 0 ? found[k][c] : std::min(common, found[k][c]);
-        for (size_t k = 0; k < n; ++k)
-            model.clipLevel[k][c] = found[k][c] > 0 ? found[k][c] : common > 0 ? common : 65535;
-    }
+            model.clipLevel[k][c] = found[k][c] > 0 ? found[k][c] : common[c] > 0 ? common[c] : 65535;
 
     // Noise, from each pair of neighbours; an image takes the mean of its
     // pairs, one without a measured pair the mean of all.
@@ -252,4 +266,13 @@ WeightedModel measureWeightedModel(const FrameSet& set) {
         for (auto& ch : model.noise[k]) ch.b = std::max(ch.b, kRoundingVariance);
     }
     return model;
+}
+
+std::array<int, 3> setClipLevels(const FrameSet& set) {
+    if (!set.usable())
+        throw RunError(kErrInvalidArgument, QStringLiteral("The image set is not loaded"));
+    std::array<int, 3> levels = commonLevels(pileUps(set));
+    for (int& level : levels)
+        if (level == 0) level = 65535;
+    return levels;
 }

@@ -48,5 +48,9 @@ PairNoise measurePairNoise(const GflBitmap& darker, const GflBitmap& brighter, d
                            const CoveredRows* darkerSeen = nullptr,
                            const CoveredRows* brighterSeen = nullptr);
 
+// Each channel's clip level in a loaded set's developed frames: the lowest
+// pile-up any image shows, full scale where none shows one (nothing clipped).
+std::array<int, 3> setClipLevels(const FrameSet& set);
+
 // Clip levels and noise of every image of a loaded, measured set.
 WeightedModel measureWeightedModel(const FrameSet& set);

@@ -44,3 +44,13 @@ void throwReadFailure(const QImageReader& reader, QSize headerSize, const QStrin
     }
     throw RunError(kErrInvalidPicture, message);
 }
+
+AllocationLimit::AllocationLimit(QSize expected) : saved_(QImageReader::allocationLimit()) {
+    const long long bytes = static_cast<long long>(expected.width()) * expected.height() * 8;
+    const int needed = static_cast<int>(bytes / (1024 * 1024)) + 1;
+    if (saved_ != 0 && needed > saved_) QImageReader::setAllocationLimit(needed);
+}
+
+AllocationLimit::~AllocationLimit() {
+    QImageReader::setAllocationLimit(saved_);
+}

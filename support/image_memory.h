@@ -21,3 +21,21 @@ QImage convertedImage(const QImage& source, QImage::Format format);
 // the reader's own message (kErrInvalidPicture). Always throws.
 [[noreturn]] void throwReadFailure(const QImageReader& reader, QSize headerSize,
                                    const QString& path);
+
+// Qt refuses pictures above 128 MB by default; a 2^28-pixel picture takes
+// 1 GiB as RGB32, 2 GiB in the widest format the readers give (16-bit RGBA).
+// The limit is raised to what a picture of the expected size takes in that
+// format and no further: a reader may make a picture larger than the size it
+// reported (Qt's GIF reader reports its first frame, then draws the whole
+// canvas), and a few bytes must not buy a gigabyte. It is process-wide, so
+// it is put back when this goes.
+class AllocationLimit {
+  public:
+    explicit AllocationLimit(QSize expected);
+    ~AllocationLimit();
+    AllocationLimit(const AllocationLimit&) = delete;
+    AllocationLimit& operator=(const AllocationLimit&) = delete;
+
+  private:
+    int saved_;
+};

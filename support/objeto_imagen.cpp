@@ -7,6 +7,7 @@
 #include "support/image_memory.h"
 #include "support/parallel.h"
 #include "support/png_writer.h"
+#include "support/screen_tone.h"
 #include "support/tiff_io.h"
 
 #include <QClipboard>
@@ -168,10 +169,7 @@ void ObjetoImagen::CorregirGamma(double gamma) {
     if (isNull()) throw RunError(kErrInvalidPicture, QStringLiteral("No picture"));
     if (!(gamma > 0)) throw RunError(kErrInvalidArgument, QStringLiteral("Invalid gamma"));
     if (deep_) {
-        std::vector<uint8_t> lut(65536);
-        for (int v = 0; v < 65536; ++v)
-            lut[static_cast<size_t>(v)] =
-                static_cast<uint8_t>(std::lround(255.0 * std::pow(v / 65535.0, 1.0 / gamma)));
+        const std::vector<uint8_t> lut = gammaScreenTable(gamma);
         const GflBitmap& src = *deep_;
         QImage result = allocatedImage(src.width, src.height, QImage::Format_RGB32);
         parallelRows(src.height, 64, [&](const RowBand& band) {

@@ -65,10 +65,10 @@ QString ReemplazarTodo(const QString& text, const QString& search, const QString
     return result;
 }
 
-FileStamp fileStamp(const QString& path) {
+namespace {
+
+FileStamp stampOf(const struct stat& st) {
     FileStamp stamp;
-    struct stat st {};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0) return stamp;
     stamp.valid = true;
     stamp.size = st.st_size;
     // The change time moves on every write or rename onto the name, even when
@@ -77,4 +77,18 @@ FileStamp fileStamp(const QString& path) {
     stamp.inode = st.st_ino;
     stamp.device = st.st_dev;
     return stamp;
+}
+
+}  // namespace
+
+FileStamp fileStamp(const QString& path) {
+    struct stat st {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    return stampOf(st);
+}
+
+FileStamp fileStampOf(int descriptor) {
+    struct stat st {};
+    if (::fstat(descriptor, &st) != 0) return {};
+    return stampOf(st);
 }

@@ -42,6 +42,8 @@ struct FileStamp {
 };
 // An invalid stamp when the file cannot be examined.
 FileStamp fileStamp(const QString& path);
+// The stamp of an open file, whatever name it has now (or none).
+FileStamp fileStampOf(int descriptor);
 
 inline double MinimoReal(double a, double b) { return a < b ? a : b; }
 inline double MaximoReal(double a, double b) { return a > b ? a : b; }

@@ -105,15 +105,16 @@ int zlibLevel(int quality) {
 
 }  // namespace
 
-void writePng(const QImage& source, const QString& path, int quality) {
-    const bool grey = source.format() == QImage::Format_Grayscale8;
-    QImage converted;
-    if (!grey && source.format() != QImage::Format_RGB888 && source.format() != QImage::Format_RGB32)
-        converted = convertedImage(source, QImage::Format_RGB32);
-    const QImage& picture = converted.isNull() ? source : converted;
+namespace {
+
+// `picture` is Grayscale8, RGB888 or RGB32, or Indexed8 with its palette
+// written too.
+void encodePng(const QImage& picture, const QString& path, int quality) {
+    const bool grey = picture.format() == QImage::Format_Grayscale8;
+    const bool indexed = picture.format() == QImage::Format_Indexed8;
     const int width = picture.width(), height = picture.height();
     if (width <= 0 || height <= 0) throw RunError(kErrInvalidArgument, QStringLiteral("Invalid picture size"));
-    const int channels = grey ? 1 : 3;
+    const int channels = grey || indexed ? 1 : 3;
     const int level = zlibLevel(quality);
 
     const size_t rowBytes = static_cast<size_t>(width) * channels + 1;
@@ -138,14 +139,19 @@ void writePng(const QImage& source, const QString& path, int quality) {
     std::vector<uint8_t> header;
     putBigEndian(header, static_cast<uint32_t>(width));
     putBigEndian(header, static_cast<uint32_t>(height));
-    header.insert(header.end(), {8, static_cast<uint8_t>(grey ? 0 : 2), 0, 0, 0});
+    header.insert(header.end(), {8, static_cast<uint8_t>(grey ? 0 : indexed ? 3 : 2), 0, 0, 0});
+    std::vector<uint8_t> palette;
+    for (const QRgb c : picture.colorTable())
+        palette.insert(palette.end(), {static_cast<uint8_t>(qRed(c)), static_cast<uint8_t>(qGreen(c)),
+                                       static_cast<uint8_t>(qBlue(c))});
 
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         throw RunError(kErrFileAccess, out.errorString() + QStringLiteral(": ") + path);
     bool written = out.write(reinterpret_cast<const char*>(signature), sizeof signature) ==
                        static_cast<qint64>(sizeof signature) &&
-                   writeChunk(out, "IHDR", header.data(), header.size());
+                   writeChunk(out, "IHDR", header.data(), header.size()) &&
+                   (!indexed || writeChunk(out, "PLTE", palette.data(), palette.size()));
     for (size_t at = 0; written && at < stream.size(); at += kIdatBytes)
         written = writeChunk(out, "IDAT", stream.data() + at, std::min(kIdatBytes, stream.size() - at));
     written = written && writeChunk(out, "IEND", nullptr, 0);
@@ -153,4 +159,21 @@ void writePng(const QImage& source, const QString& path, int quality) {
     // flushed first, their failure cancels the save.
     if (!written || !out.flush() || !out.commit())
         throw RunError(kErrFileAccess, out.errorString() + QStringLiteral(": ") + path);
+}
+
+}  // namespace
+
+void writePng(const QImage& source, const QString& path, int quality) {
+    const bool grey = source.format() == QImage::Format_Grayscale8;
+    if (!grey && source.format() != QImage::Format_RGB888 && source.format() != QImage::Format_RGB32)
+        encodePng(convertedImage(source, QImage::Format_RGB32), path, quality);
+    else
+        encodePng(source, path, quality);
+}
+
+void writePalettePng(const QImage& picture, const QString& path, int quality) {
+    if (picture.format() != QImage::Format_Indexed8 || picture.colorCount() < 1 ||
+        picture.colorCount() > 256)
+        throw RunError(kErrInvalidArgument, QStringLiteral("Not a picture of 256 colours or fewer"));
+    encodePng(picture, path, quality);
 }

@@ -13,3 +13,6 @@ constexpr int kPngQualityFast = 80;
 
 // Throws RunError on failure; an existing file of that name is kept then.
 void writePng(const QImage& picture, const QString& path, int quality = kPngQualityDefault);
+// The same for an Indexed8 picture, written with its palette: one byte a
+// pixel, a third of RGB's to compress.
+void writePalettePng(const QImage& picture, const QString& path, int quality = kPngQualityDefault);

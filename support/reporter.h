@@ -17,7 +17,7 @@ QString unexpectedErrorText(const QString& module, int number, const QString& de
 extern const char* const kContactAddress;
 
 // What a finished step wrote, for a window that shows it.
-enum class ResultKind { Histogram, Map, Output, Sheet };
+enum class ResultKind { Histogram, Map, Output, Sheet, Moving };
 
 class Reporter {
   public:

@@ -2,6 +2,7 @@
 // themselves, and each file's libtiff messages captured and turned into exceptions.
 #pragma once
 
+#include "support/gfl_bitmap.h"
 #include "support/tiff_tags.h"
 
 #include <tiffio.h>
@@ -33,6 +34,27 @@ using OptionsPtr = std::unique_ptr<TIFFOpenOptions, OptionsFree>;
 // Open options that send a file's libtiff errors and warnings to `messages`
 // instead of stderr; `messages` must outlive the file.
 OptionsPtr messageOptions(Messages& messages);
+
+// What a TIFF's first image holds, checked against what the reader decodes.
+enum class Layout { Rgb, Grey, GreyInverted, Palette };
+struct Format {
+    uint32_t width = 0, height = 0;
+    uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG;
+    Layout layout = Layout::Rgb;
+    const uint16_t* palette[3] = {nullptr, nullptr, nullptr};
+};
+
+// The image's format, refused (TiffError) when the reader cannot decode it or
+// when its data blocks cannot fit in a file of `fileSize` bytes: checked
+// before any pixel buffer is allocated.
+Format readFormat(TIFF* tif, uint64_t fileSize);
+
+// `count` pixels of one decoded row (plane < 0: interleaved samples; else one
+// plane of a planar-separate image) into 16-bit RGB, 8-bit values times 257.
+void convertRun(const void* src, uint32_t count, const Format& f, int plane, uint16_t* dst);
+
+// The whole image of an opened TIFF of format `f`, as readTiffRgb16 gives it.
+GflBitmap readImage(TIFF* tif, const Format& f, const Messages& messages);
 
 // Opens a TIFF with its own message handlers; null when libtiff refuses it,
 // with the reason in `messages`.

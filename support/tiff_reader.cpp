@@ -12,6 +12,8 @@
 #include <vector>
 
 using tiff_internal::fail;
+using tiff_internal::Format;
+using tiff_internal::Layout;
 using tiff_internal::Messages;
 using tiff_internal::openTiff;
 using tiff_internal::TiffPtr;
@@ -21,15 +23,6 @@ namespace {
 [[noreturn]] void unsupported(const QString& what) {
     throw TiffError(QStringLiteral("Unsupported TIFF format: ") + what);
 }
-
-enum class Layout { Rgb, Grey, GreyInverted, Palette };
-
-struct Format {
-    uint32_t width = 0, height = 0;
-    uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG;
-    Layout layout = Layout::Rgb;
-    const uint16_t* palette[3] = {nullptr, nullptr, nullptr};
-};
 
 // Strips or tiles (all planes): TIFFNumberOfStrips counts strips by the rows
 // per strip even in a tiled file.
@@ -65,7 +58,11 @@ uint64_t maxDecodedPerStoredByte(uint16_t compression) {
     }
 }
 
-Format readFormat(TIFF* tif, const QString& path) {
+}  // namespace
+
+namespace tiff_internal {
+
+Format readFormat(TIFF* tif, uint64_t fileSize) {
     Format f;
     uint16_t sampleFormat = SAMPLEFORMAT_UINT, photometric = 0, compression = COMPRESSION_NONE;
     if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &f.width) ||
@@ -134,7 +131,6 @@ Format readFormat(TIFF* tif, const QString& path) {
 
     // Uncompressed data must lie inside the file; checked before the pixel
     // buffer is allocated, so a truncated or forged header costs nothing.
-    const auto fileSize = static_cast<uint64_t>(QFileInfo(path).size());
     const uint32_t count = dataBlockCount(tif);
     // Bytes of data blocks inside the file. Blocks may point at the same
     // bytes, but a file holds no more than its own size.
@@ -169,6 +165,10 @@ Format readFormat(TIFF* tif, const QString& path) {
                 .arg(TIFFTileSize64(tif)));
     return f;
 }
+
+}  // namespace tiff_internal
+
+namespace {
 
 template <typename T>
 inline uint16_t scaled(T v) {
@@ -223,7 +223,10 @@ void convertPlane(const T* src, uint32_t count, const Format& f, uint16_t plane,
     for (uint32_t i = 0; i < count; ++i) dst[i * 3 + plane] = scaled(src[i]);
 }
 
-void convertRun(const void* src, uint32_t count, const Format& f, int plane, uint16_t* dst) {
+}  // namespace
+
+void tiff_internal::convertRun(const void* src, uint32_t count, const Format& f, int plane,
+                               uint16_t* dst) {
     if (f.bits == 8) {
         const auto* s = static_cast<const uint8_t*>(src);
         plane < 0 ? convertPixels(s, count, f, dst) : convertPlane(s, count, f, plane, dst);
@@ -232,6 +235,10 @@ void convertRun(const void* src, uint32_t count, const Format& f, int plane, uin
         plane < 0 ? convertPixels(s, count, f, dst) : convertPlane(s, count, f, plane, dst);
     }
 }
+
+namespace {
+
+using tiff_internal::convertRun;
 
 void readStrips(TIFF* tif, const Format& f, GflBitmap& out, const Messages& messages) {
     const bool separate = f.planar == PLANARCONFIG_SEPARATE && f.samples > 1;
@@ -300,20 +307,25 @@ void readTiles(TIFF* tif, const Format& f, GflBitmap& out, const Messages& messa
 
 }  // namespace
 
-void readTiffRgb16(const QString& path, GflBitmap& out) {
-    Messages messages;
-    TiffPtr tif = openTiff(path, "r", messages);
-    if (!tif) fail(messages, QStringLiteral("Cannot open ") + path);
-    const Format f = readFormat(tif.get(), path);
+GflBitmap tiff_internal::readImage(TIFF* tif, const Format& f, const Messages& messages) {
     GflBitmap image;
     image.width = static_cast<int32_t>(f.width);
     image.height = static_cast<int32_t>(f.height);
     image.pixels.resize(image.sampleCount());
-    if (TIFFIsTiled(tif.get()))
-        readTiles(tif.get(), f, image, messages);
+    if (TIFFIsTiled(tif))
+        readTiles(tif, f, image, messages);
     else
-        readStrips(tif.get(), f, image, messages);
-    out = std::move(image);
+        readStrips(tif, f, image, messages);
+    return image;
+}
+
+void readTiffRgb16(const QString& path, GflBitmap& out) {
+    Messages messages;
+    TiffPtr tif = openTiff(path, "r", messages);
+    if (!tif) fail(messages, QStringLiteral("Cannot open ") + path);
+    const Format f =
+        tiff_internal::readFormat(tif.get(), static_cast<uint64_t>(QFileInfo(path).size()));
+    out = tiff_internal::readImage(tif.get(), f, messages);
 }
 
 QSize tiffImageSize(const QString& path) {

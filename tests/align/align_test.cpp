@@ -1,7 +1,8 @@
 // Alignment of handheld brackets: the moves found against the true ones, the
-// resampling against a plain per-pixel reading, and frames that cannot be
-// aligned.
+// resampling against a plain per-pixel reading and its two forms against each
+// other, and frames that cannot be aligned.
 #include "align/align.h"
+#include "align/resample_forms.h"
 #include "pipeline/calc_ev.h"
 #include "support/parallel.h"
 #include "support/recording_reporter.h"
@@ -157,6 +158,56 @@ TEST(Resample, MatchesThePixelByPixelReadingOnRandomFramesAndMoves) {
                 const auto a = affineOf(inverse(move), width, height);
                 const double sx = a[0] * x + a[1] * y + a[2], sy = a[3] * x + a[4] * y + a[5];
                 ASSERT_EQ(covered.covers(x, y), sx >= 0 && sx <= width - 1 && sy >= 0 && sy <= height - 1);
+            }
+    }
+}
+
+// Both forms, on one thread and on several, to the same bytes and to the
+// per-pixel reading. A build without SSE2 holds the plain form to the reading.
+TEST(Resample, PlainAndSse2FormsGiveTheSameBytes) {
+    struct Case {
+        int width, height;
+        double dx, dy, degrees;
+    };
+    const Case cases[] = {
+        {40, 150, 3, -2, 0},             // whole pixels: copies
+        {37, 70, -7, 0, 0},              // an odd width
+        {41, 66, 0.0003, -0.0004, 0},    // under half a phase: copies
+        {33, 130, 0.0007, 0.3, 0.0004},  // runs that change phase along the row
+        {55, 97, 4.6, -3.3, 2.9},        // a large turn
+        {17, 200, -11.2, 8.9, -2.5},     // several chunks of rows
+        {2, 75, 0.3, 0.7, 0.5},          // the narrowest frame interpolated
+        {63, 2, -0.4, 0.2, -0.1},        // two rows
+        {1, 9, 0, 1, 0},                 // nothing to interpolate between
+        {5, 5, 0.5, 0.5, 1},             // more border than inside
+    };
+    std::mt19937 rng(29);
+    std::uniform_int_distribution<int> any(0, 65535), pick(0, 9);
+    for (const Case& c : cases) {
+        // Random samples, a fifth of them black or clipped.
+        const GflBitmap in = makeBitmap(c.width, c.height, [&](int, int, int) {
+            const int p = pick(rng);
+            return p == 0 ? 0 : p == 1 ? 65535 : any(rng);
+        });
+        const RigidMove move = moveFromDegrees(c.dx, c.dy, c.degrees);
+        std::vector<GflBitmap> outs;
+        for (const ResampleForm form : {ResampleForm::Plain, ResampleForm::Sse2})
+            for (const int threads : {1, 3}) {
+                outs.push_back(in);
+                CoveredRows covered;
+                setParallelThreads(threads);
+                resampleInPlace(outs.back(), move, covered, form);
+                setParallelThreads(0);
+            }
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " move " << c.dx << " "
+                                        << c.dy << " " << c.degrees);
+        for (size_t i = 1; i < outs.size(); ++i) ASSERT_EQ(outs[i].pixels, outs[0].pixels) << i;
+        if (c.width < 2 || c.height < 2) continue;
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                const uint16_t* p = outs[0].row(y) + x * 3;
+                ASSERT_EQ((std::array<int, 3>{p[0], p[1], p[2]}), referencePixel(in, move, x, y))
+                    << x << "," << y;
             }
     }
 }

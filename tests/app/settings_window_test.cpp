@@ -33,6 +33,13 @@ TEST_F(SettingsWindowTest, StartsFromTheDefaultsAndEachControlReachesTheRecord) 
     EXPECT_TRUE(s.map.balanceCamara);
     EXPECT_EQ(s.blend.gamma, 18);
     EXPECT_EQ(s.blend.perfil, "ProPhoto RGB");
+
+    // Headroom is a development setting: the command line shows it at once.
+    EXPECT_FALSE(w.lblDCRAW->text().contains(" -H 1"));
+    w.chkHeadroom->click();
+    EXPECT_TRUE(w.readSetSettings().develop.headroom);
+    EXPECT_TRUE(w.readSetSettings().map.headroom);
+    EXPECT_TRUE(w.lblDCRAW->text().contains(" -H 1")) << w.lblDCRAW->text().toStdString();
 }
 
 }  // namespace

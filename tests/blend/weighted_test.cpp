@@ -1,5 +1,6 @@
 // The weighted merge: inverse-variance means, the consistency rule, the taper
-// at the clip level, what it measures on the set, and its log.
+// at the clip level, what it measures on the set, its log, and the fast blend
+// against a plain pixel-by-pixel one on random sets.
 #include "blend/weighted.h"
 #include "pipeline/blend_stage.h"
 #include "maps/maps.h"
@@ -9,6 +10,7 @@
 #include "tests/common/exposure_sets.h"
 #include "tests/common/map_reference.h"
 #include "tests/common/test_images.h"
+#include "tests/common/weighted_reference.h"
 
 #include <gtest/gtest.h>
 #include <QDir>
@@ -151,6 +153,130 @@ TEST(WeightedMerge, ResultsDoNotDependOnTheThreads) {
                           64 * 50 * 3 * sizeof(double)),
               0);
     EXPECT_EQ(one.shares, three.shares);
+}
+
+// A model with clip levels from 30000 to beyond full scale (clamped there),
+// some between whole values, and noise from nearly none to far above a dark
+// image's signal.
+WeightedModel randomModel(size_t n, std::mt19937& rng) {
+    std::uniform_real_distribution<double> clip(30000, 80000), a(-2, 5), b(0, 12);
+    WeightedModel m = modelOf(n, {});
+    for (size_t k = 0; k < n; ++k)
+        for (size_t c = 0; c < 3; ++c) {
+            m.clipLevel[k][c] = c == 0 ? std::round(clip(rng)) + 0.5 : clip(rng);
+            m.noise[k][c] = {std::exp2(a(rng)), std::exp2(b(rng))};
+        }
+    return m;
+}
+
+// A bracket of one random scene, image k `gap` times brighter than image
+// k - 1, noisy as `model` says and clipped where it says (at its clip level
+// or full scale); 5 % of the samples are anything or clipped, as if something
+// moved.
+std::vector<GflBitmap> randomBracket(int w, int h, double gap, const WeightedModel& model,
+                                     std::mt19937& rng) {
+    std::uniform_real_distribution<double> stops(-3, 17), unit(0, 1);
+    std::normal_distribution<double> gauss;
+    // Greyish: the channels of a pixel within a stop of each other.
+    std::vector<double> scene(static_cast<size_t>(w) * h * 3);
+    for (size_t i = 0; i < scene.size(); i += 3) {
+        const double level = stops(rng);
+        for (size_t c = 0; c < 3; ++c) scene[i + c] = std::exp2(level + unit(rng));
+    }
+    std::vector<GflBitmap> frames;
+    for (size_t k = 0; k < model.noise.size(); ++k)
+        frames.push_back(makeBitmap(w, h, [&](int x, int y, int c) {
+            const double moved = unit(rng);
+            if (moved < 0.05) return moved < 0.02 ? 65535 : 65535 * unit(rng);
+            const size_t i = (static_cast<size_t>(y) * w + x) * 3 + static_cast<size_t>(c);
+            const double s = scene[i] * std::pow(gap, static_cast<double>(k));
+            const ChannelNoise& noise = model.noise[k][static_cast<size_t>(c)];
+            const double clip = model.clipLevel[k][static_cast<size_t>(c)];
+            const double value = s + gauss(rng) * std::sqrt(noise.a * s + noise.b);
+            return value < clip ? value : unit(rng) < 0.5 ? std::ceil(clip) : 65535;
+        }));
+    return frames;
+}
+
+TEST(WeightedMerge, FastBlendEqualsThePlainOneOnRandomSets) {
+    struct Case {
+        int w, h, n;
+        double gap;
+        bool bw, covered;
+        int gamma, threads;
+    };
+    // Widths that are not whole lane groups, one-pixel columns and rows (the
+    // image's last sample is read alone), coverage, B&W, gamma 1, and long
+    // brackets whose darkest images are left out or whose top images are far
+    // less noisy than a dark choice.
+    const Case cases[] = {
+        {1, 13, 2, 4, false, false, 10, 1},    {1, 9, 5, 2, true, true, 22, 2},
+        {6, 1, 3, 3, false, true, 18, 3},      {5, 7, 3, 1.5, false, true, 22, 3},
+        {13, 11, 4, 4.1, false, false, 10, 2}, {17, 20, 6, 2.5, false, true, 22, 1},
+        {32, 17, 5, 4, true, false, 24, 3},    {33, 40, 6, 1.4, true, true, 10, 2},
+        {64, 33, 3, 2, false, true, 30, 3},    {29, 26, 6, 4.5, false, false, 22, 2},
+        {64, 48, 8, 4, false, false, 22, 2},   {48, 40, 7, 4.1, true, true, 10, 3},
+    };
+    std::mt19937 rng(77);
+    for (const Case& c : cases)
+        for (int variant = 0; variant < 3; ++variant) {
+            SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " n=" << c.n << " bw=" << c.bw
+                                            << " covered=" << c.covered << " variant=" << variant);
+            const WeightedModel model = randomModel(static_cast<size_t>(c.n), rng);
+            Blend b(randomBracket(c.w, c.h, c.gap, model, rng), 1, c.gap, c.gamma);
+            b.input.blancoNegro = c.bw;
+            b.input.weights =
+                mixWeights(static_cast<int>(rng() % 60), static_cast<int>(rng() % 40));
+            // Mostly the brightest image unclipped there or a darker one, as
+            // anti-ghosting leaves it; else any level, progressive ones too.
+            for (size_t i = 0; i < b.levels.size(); ++i) {
+                int best = 1;
+                for (int k = 2; k <= c.n; ++k) {
+                    const uint16_t* s =
+                        b.set.ImagenesTIFF[static_cast<size_t>(k) - 1].pixels.data() + i * 3;
+                    const auto& clip = model.clipLevel[static_cast<size_t>(k) - 1];
+                    if (s[0] < clip[0] && s[1] < clip[1] && s[2] < clip[2]) best = k;
+                }
+                b.levels[i] = rng() % 3 ? greyOfImage(1 + static_cast<int>(rng() % best), c.n)
+                                        : static_cast<uint8_t>(rng());
+            }
+            // An ETTR gain on every factor.
+            const double gain = variant == 0 ? 1 : 1 + (rng() % 1000) / 400.0;
+            for (double& q : b.set.ExpRelativas) q *= gain;
+            if (c.covered) {
+                b.set.Cobertura.assign(static_cast<size_t>(c.n), CoveredRows());
+                for (size_t k = 1 + rng() % 2; k < b.set.Cobertura.size(); ++k)
+                    for (int y = 0; y < c.h; ++y) {
+                        const int32_t from = static_cast<int32_t>(rng() % (c.w + 1));
+                        b.set.Cobertura[k].begin.push_back(from);
+                        b.set.Cobertura[k].end.push_back(
+                            from + static_cast<int32_t>(rng() % (c.w + 1 - from)));
+                    }
+            }
+            const LiteralWeighted plain = literalWeighted(b.input, model);
+            setParallelThreads(c.threads);
+            const WeightedBlender blender(b.input, model);
+            const WeightedResult planes = blendWeighted(blender, true);
+            const WeightedResult single = blendWeighted(blender, false);
+            setParallelThreads(0);
+            EXPECT_EQ(planes.shares, plain.shares);
+            EXPECT_EQ(single.shares, plain.shares);
+            auto samplesOf = [&](const WeightedResult& r, double factor) {
+                std::vector<uint16_t> out(plain.values.size());
+                r.rows(factor).fill(0, c.h, out.data());
+                return out;
+            };
+            ASSERT_EQ(samplesOf(single, 1), plain.samples(1));
+            // The planes to the bit, and the files made from them.
+            ASSERT_TRUE(
+                std::equal(plain.values.begin(), plain.values.end(), planes.planes.values.get()));
+            // Three brackets 2 EV apart, through the gamma.
+            for (const double ev : {0.0, 2.0, 4.0}) {
+                const double factor =
+                    ev == 0 ? 1.0 : std::pow(std::exp2(ev), static_cast<double>(b.input.g));
+                ASSERT_EQ(samplesOf(planes, factor), plain.samples(factor)) << ev << " EV";
+            }
+        }
 }
 
 TEST(WeightedModelTest, PileUpsAreFoundWhereClippedSamplesLand) {

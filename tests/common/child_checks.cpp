@@ -60,6 +60,7 @@ bool HistoryReporter::reportedOutOfMemory(const QString& module) const {
 bool limitAddressSpaceFromNow(long long budget) {
     // Kept for the child's life: freeing them would hand the room back.
     static std::vector<void*> held;
+    loadLazyLibrariesNow();
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     for (size_t free = mallinfo2().fordblks; free > 64 * 1024; free -= 64 * 1024)
         held.push_back(std::malloc(64 * 1024 - 64));

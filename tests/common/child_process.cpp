@@ -1,10 +1,15 @@
 // Forked children with resource limits for failure tests.
 #include "tests/common/child_process.h"
 
-#include <csignal>
+#include "support/objeto_imagen.h"
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <csignal>
 
 namespace {
 
@@ -33,9 +38,10 @@ int runInChild(const std::function<int()>& fn, const ChildLimits& limits) {
         if (limits.fileSizeBytes >= 0 &&
             !setSoftLimit(RLIMIT_FSIZE, static_cast<rlim_t>(limits.fileSizeBytes)))
             _exit(250);
-        if (limits.addressSpaceBytes >= 0 &&
-            !setSoftLimit(RLIMIT_AS, static_cast<rlim_t>(limits.addressSpaceBytes)))
-            _exit(251);
+        if (limits.addressSpaceBytes >= 0) {
+            loadLazyLibrariesNow();
+            if (!setSoftLimit(RLIMIT_AS, static_cast<rlim_t>(limits.addressSpaceBytes))) _exit(251);
+        }
         if (limits.asNobody && geteuid() == 0) {
             if (setgid(65534) != 0 || setuid(65534) != 0) _exit(252);
         }
@@ -50,6 +56,14 @@ int runInChild(const std::function<int()>& fn, const ChildLimits& limits) {
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void loadLazyLibrariesNow() {
+    // Listing the formats instantiates every plugin, and they stay loaded.
+    QImageReader::supportedImageFormats();
+    QImageWriter::supportedImageFormats();
+    QImage label(64, 16, QImage::Format_RGB32);
+    drawPictureText(label, QStringLiteral("+0.5 EV"), 0, 0, 0xFFFFFF);
 }
 
 bool liftChildLimits() {

@@ -6,8 +6,8 @@
 #include <functional>
 
 struct ChildLimits {
-    bool asNobody = false;        // drop to user and group 65534 first (when root)
-    long long fileSizeBytes = -1; // RLIMIT_FSIZE; writes beyond it fail with EFBIG
+    bool asNobody = false;             // drop to user and group 65534 first (when root)
+    long long fileSizeBytes = -1;      // RLIMIT_FSIZE; writes beyond it fail with EFBIG
     long long addressSpaceBytes = -1;  // RLIMIT_AS
 };
 
@@ -16,6 +16,12 @@ struct ChildLimits {
 // test: it leaves with _exit. Only the soft limits are lowered, so the child
 // may lift them again (liftChildLimits) to show it still works.
 int runInChild(const std::function<int()>& fn, const ChildLimits& limits);
+
+// Loads what Qt would otherwise load on first use, inside an address-space
+// limit: every image format plugin (each is asked about every picture read by
+// name, PNG too) and the font pictures are labelled in, with fontconfig's
+// caches. Which plugins and fonts a machine has must not eat a test's budget.
+void loadLazyLibrariesNow();
 
 // Raises the soft file-size and address-space limits back to their hard
 // limits: in a child, or in a test that lowered them around one step. False

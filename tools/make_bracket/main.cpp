@@ -2,6 +2,7 @@
 // scene at exposures a fixed EV step apart, for samples, tests and benchmarks.
 #include "camera.h"
 #include "dng_writer.h"
+#include "mover.h"
 #include "options.h"
 #include "random.h"
 #include "scene.h"
@@ -54,6 +55,7 @@ int run(const Options& o) {
 
     Scene scene(o.width, o.height, o.seed);
     scene.setTextured(o.textured);
+    scene.setWarm(o.warm);
     const std::vector<float> still = referenceElectrons(scene, o.width, o.height);
     const std::vector<int> order = fileOrder(o);
     const std::vector<FrameMove> moves =
@@ -83,8 +85,15 @@ int run(const Options& o) {
         shot.iso = CameraModel::kIso;
         shot.focalLengthMm = CameraModel::kFocalLengthMm;
 
-        exposeFrame(moved ? reference : still, o.width, o.height, relative, o.seed, i, o.noise,
-                    mosaic);
+        const std::vector<float>& scenery = moved ? reference : still;
+        // The subject is laid over a copy: the still scene serves every frame.
+        std::vector<float> withSubject;
+        if (o.moving) {
+            withSubject = scenery;
+            addMover(o.mover, i, o.width, o.height, withSubject);
+        }
+        exposeFrame(o.moving ? withSubject : scenery, o.width, o.height, relative, o.seed, i,
+                    o.noise, mosaic);
         const std::filesystem::path path = o.out / fileName(o, order[i]);
         writeDng(path, o.width, o.height, mosaic, shot);
         std::printf("%s  %s  f/%g  ISO %d  %+g EV\n", path.c_str(),

@@ -23,6 +23,19 @@ bool parseDouble(const std::string& text, double& out) {
     return ec == std::errc{} && ptr == end && !text.empty() && std::isfinite(out);
 }
 
+// "X,Y,W,H,DX,DY": six numbers, a box of some size.
+bool parseMover(const std::string& text, Mover& m) {
+    double* fields[6] = {&m.x, &m.y, &m.width, &m.height, &m.dx, &m.dy};
+    std::size_t from = 0;
+    for (int i = 0; i < 6; ++i) {
+        const std::size_t comma = i < 5 ? text.find(',', from) : text.size();
+        if (comma == std::string::npos || !parseDouble(text.substr(from, comma - from), *fields[i]))
+            return false;
+        from = comma + 1;
+    }
+    return from == text.size() + 1 && m.width > 0 && m.height > 0;
+}
+
 std::string validate(const Options& o) {
     if (o.count < Limits::kMinCount || o.count > Limits::kMaxCount)
         return "--count must be from " + std::to_string(Limits::kMinCount) + " to " +
@@ -140,9 +153,23 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             o.shake = true;
+        } else if (name == "--mover") {
+            const auto text = next();
+            if (!text) return std::nullopt;
+            if (!parseMover(*text, o.mover)) {
+                error =
+                    "--mover needs X,Y,W,H,DX,DY with W and H above 0, such as "
+                    "200,100,60,60,40,0 (got \"" +
+                    *text + "\")";
+                return std::nullopt;
+            }
+            o.moving = true;
         } else if (name == "--texture") {
             if (!flag()) return std::nullopt;
             o.textured = true;
+        } else if (name == "--warm") {
+            if (!flag()) return std::nullopt;
+            o.warm = true;
         } else if (name.rfind("-", 0) == 0) {
             error = "unknown option " + name;
             return std::nullopt;
@@ -176,11 +203,17 @@ std::string usageText() {
            "                the true moves go to shake.txt beside the frames\n"
            "  --texture     texture at several scales and in every direction, so that\n"
            "                frames can be aligned\n"
+           "  --warm        a warm evening sky and lamp, whose red clips through the\n"
+           "                white balance long before green\n"
+           "  --mover X,Y,W,H,DX,DY\n"
+           "                a textured subject of W x H pixels at (X, Y) in the least\n"
+           "                exposed frame, moved by (DX, DY) pixels in each next frame\n"
            "  --no-noise    no shot or read noise: the exact twin of the same bracket\n"
            "  --help        this text\n"
            "\n"
            "Example: orrindale-make-bracket --count 5 --step 2 --out sample\n"
-           "Handheld: orrindale-make-bracket --texture --shake 4,0.3 --out handheld\n";
+           "Handheld: orrindale-make-bracket --texture --shake 4,0.3 --out handheld\n"
+           "Moving subject: orrindale-make-bracket --mover 2700,1500,300,300,120,0 --out moving\n";
 }
 
 }  // namespace make_bracket

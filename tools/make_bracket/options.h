@@ -1,6 +1,8 @@
 // Command-line options of orrindale-make-bracket and their validation.
 #pragma once
 
+#include "mover.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -26,6 +28,10 @@ struct Options {
     double shakeShift = 0.0;
     double shakeDegrees = 0.0;
     bool textured = false;  // texture at several scales (see Scene::setTextured)
+    bool warm = false;      // a warm evening sky and lamp (see Scene::setWarm)
+    // A subject that moves between frames (see mover.h).
+    bool moving = false;
+    Mover mover;
 };
 
 // Limits that keep a run sane: sizes a real camera could have (and that fit in

@@ -176,8 +176,10 @@ Rgb Scene::sky(double x, double y, const Terms& terms) const {
     // clips in a frame the others are near clipping too; a strongly coloured
     // gradient would leave a wide band where a demosaicer mixes clipped and
     // unclipped channels, which biases exposure measurements.
-    const Rgb top{0.91, 0.96, 1.00};
-    const Rgb low{1.00, 1.00, 0.97};
+    // An evening sky is warm throughout: red about twice green, blue half of
+    // it, strongest towards the horizon.
+    const Rgb top = warm_ ? Rgb{1.60, 0.95, 0.55} : Rgb{0.91, 0.96, 1.00};
+    const Rgb low = warm_ ? Rgb{2.10, 1.00, 0.45} : Rgb{1.00, 1.00, 0.97};
     Rgb tint{top.r + (low.r - top.r) * t, top.g + (low.g - top.g) * t, top.b + (low.b - top.b) * t};
     // Distances in frame heights, so the sun stays round whatever the aspect.
     const double aspect = static_cast<double>(width_) / height_;
@@ -227,9 +229,11 @@ void Scene::addBuilding(Rgb& c, double x, double y) const {
     const double dy = v - 0.47;
     const double d = std::sqrt(dx * dx + dy * dy);
     const double spill = 1.2 * std::exp(-d * d / (2 * 0.04 * 0.04));
-    face.r += spill * 1.0;
-    face.g += spill * 0.93;
-    face.b += spill * 0.85;
+    // A warm bulb: red well above green, little blue.
+    const Rgb light = warm_ ? Rgb{2.0, 0.93, 0.35} : Rgb{1.0, 0.93, 0.85};
+    face.r += spill * light.r;
+    face.g += spill * light.g;
+    face.b += spill * light.b;
 
     // Windows reflect the sky: bright, bluish, clipped from the centre frame on.
     const Rgb window = scaled({0.85, 0.95, 1.15}, 2.6);

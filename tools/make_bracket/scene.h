@@ -39,6 +39,10 @@ class Scene {
         soft_ = textured;
     }
 
+    // A warm evening: the sky glows orange and the lamp is a warm bulb, so
+    // their red reaches a frame's clip long before their green does.
+    void setWarm(bool warm) { warm_ = warm; }
+
     // Radiance of the grey wedge's patches, brightest first (for tests/reports).
     static constexpr int kWedgeSteps = 11;
     static double wedgeValue(int step);
@@ -75,6 +79,7 @@ class Scene {
     int height_;
     bool textured_ = false;
     bool soft_ = false;  // edges through a lens, not cut at the photosite's sides
+    bool warm_ = false;
     std::uint64_t textureSalt_ = 0;
     double sunU_, sunV_, poleU_, poleBottom_;
     std::array<double, 4> phase_{};

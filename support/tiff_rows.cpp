@@ -1,0 +1,160 @@
+// Strip-wise TIFF decoding through libtiff's client interface, reading the
+// file with pread so that readers on several threads share one descriptor.
+#include "support/tiff_rows.h"
+
+#include "support/opened_file.h"
+#include "support/tiff_internal.h"
+#include "support/tiff_io.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cstring>
+
+using tiff_internal::Format;
+using tiff_internal::Messages;
+using tiff_internal::TiffPtr;
+
+namespace {
+
+// libtiff's file position for one reader; the descriptor is shared.
+struct Position {
+    const OpenedFile* file = nullptr;
+    uint64_t at = 0;
+};
+
+tmsize_t readProc(thandle_t h, void* buffer, tmsize_t size) {
+    auto* p = static_cast<Position*>(h);
+    const int64_t n = p->file->readAt(buffer, size, p->at);
+    if (n > 0) p->at += static_cast<uint64_t>(n);
+    return static_cast<tmsize_t>(n);
+}
+tmsize_t writeProc(thandle_t, void*, tmsize_t) {
+    return -1;
+}
+toff_t seekProc(thandle_t h, toff_t offset, int whence) {
+    auto* p = static_cast<Position*>(h);
+    switch (whence) {
+        case SEEK_SET:
+            p->at = offset;
+            break;
+        case SEEK_CUR:
+            p->at += offset;
+            break;
+        case SEEK_END:
+            p->at = p->file->size() + offset;
+            break;
+        default:
+            return static_cast<toff_t>(-1);
+    }
+    return p->at;
+}
+int closeProc(thandle_t) {
+    return 0;
+}
+toff_t sizeProc(thandle_t h) {
+    return static_cast<Position*>(h)->file->size();
+}
+int mapProc(thandle_t, void**, toff_t*) {
+    return 0;
+}  // read, never mapped
+void unmapProc(thandle_t, void*, toff_t) {}
+
+}  // namespace
+
+struct TiffRowReader::State {
+    Messages messages;
+    Position position;
+    TiffPtr tif;
+    Format format;
+    uint32_t rowsPerStrip = 0;
+    // Tiled and planar-separate files have no row access worth having here;
+    // they are decoded whole once (6 bytes a pixel). Our writers and dcraw
+    // write neither.
+    GflBitmap whole;
+    // The strip decoded last, as stored, and its number.
+    std::vector<uint8_t> strip;
+    int64_t stripNumber = -1;
+};
+
+TiffRowReader::TiffRowReader(const OpenedFile& file) : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.position.file = &file;
+    const tiff_internal::OptionsPtr options = tiff_internal::messageOptions(s.messages);
+    s.tif.reset(TIFFClientOpenExt(QFile::encodeName(file.path()).constData(), "rm", &s.position,
+                                  readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
+                                  unmapProc, options.get()));
+    if (!s.tif) tiff_internal::fail(s.messages, QStringLiteral("Cannot open ") + file.path());
+    s.format = tiff_internal::readFormat(s.tif.get(), file.size());
+    const bool separate = s.format.planar == PLANARCONFIG_SEPARATE && s.format.samples > 1;
+    if (TIFFIsTiled(s.tif.get()) || separate) {
+        s.whole = tiff_internal::readImage(s.tif.get(), s.format, s.messages);
+        s.rowsPerStrip = s.format.height;
+        return;
+    }
+    s.rowsPerStrip = s.format.height;
+    TIFFGetFieldDefaulted(s.tif.get(), TIFFTAG_ROWSPERSTRIP, &s.rowsPerStrip);
+    if (s.rowsPerStrip == 0 || s.rowsPerStrip > s.format.height) s.rowsPerStrip = s.format.height;
+    const uint64_t rowBytes =
+        static_cast<uint64_t>(s.format.width) * s.format.samples * (s.format.bits / 8);
+    const tmsize_t stripSize = TIFFStripSize(s.tif.get());
+    if (stripSize <= 0 || static_cast<uint64_t>(stripSize) < rowBytes * s.rowsPerStrip)
+        tiff_internal::fail(s.messages, QStringLiteral("Bad strip size"));
+    s.strip.resize(static_cast<size_t>(stripSize));
+}
+
+TiffRowReader::~TiffRowReader() = default;
+
+int TiffRowReader::width() const {
+    return static_cast<int>(state_->format.width);
+}
+int TiffRowReader::height() const {
+    return static_cast<int>(state_->format.height);
+}
+int TiffRowReader::blockRows() const {
+    return static_cast<int>(state_->rowsPerStrip);
+}
+
+void TiffRowReader::readRows(int first, int count, uint16_t* out) {
+    State& s = *state_;
+    const Format& f = s.format;
+    const size_t outRow = static_cast<size_t>(f.width) * 3;
+    if (!s.whole.empty()) {
+        std::memcpy(out, s.whole.row(first), outRow * static_cast<size_t>(count) * 2);
+        return;
+    }
+    const size_t storedRow = static_cast<size_t>(f.width) * f.samples * (f.bits / 8);
+    // What dcraw and our writers store, a whole strip asked for: decoded
+    // straight into place.
+    const bool asStored = f.layout == tiff_internal::Layout::Rgb && f.bits == 16 && f.samples == 3;
+    for (int y = first; y < first + count;) {
+        const uint32_t top = static_cast<uint32_t>(y);
+        const uint32_t stripRows = std::min(s.rowsPerStrip, f.height - top);
+        if (asStored && top % s.rowsPerStrip == 0 &&
+            static_cast<int64_t>(top) + stripRows <= static_cast<int64_t>(first) + count) {
+            const auto want = static_cast<tmsize_t>(stripRows * storedRow);
+            if (TIFFReadEncodedStrip(s.tif.get(), top / s.rowsPerStrip, out, want) < want)
+                tiff_internal::fail(
+                    s.messages,
+                    QStringLiteral("Read error on data block %1").arg(top / s.rowsPerStrip + 1));
+            y += static_cast<int>(stripRows);
+            out += outRow * stripRows;
+            continue;
+        }
+        const auto number = static_cast<int64_t>(static_cast<uint32_t>(y) / s.rowsPerStrip);
+        if (number != s.stripNumber) {
+            s.stripNumber = -1;  // a failed read leaves no strip behind
+            const uint32_t top = static_cast<uint32_t>(number) * s.rowsPerStrip;
+            const uint32_t rows = std::min(s.rowsPerStrip, f.height - top);
+            const auto want = static_cast<tmsize_t>(rows * storedRow);
+            if (TIFFReadEncodedStrip(s.tif.get(), static_cast<uint32_t>(number), s.strip.data(),
+                                     want) < want)
+                tiff_internal::fail(s.messages,
+                                    QStringLiteral("Read error on data block %1").arg(number + 1));
+            s.stripNumber = number;
+        }
+        const size_t row = static_cast<uint32_t>(y) % s.rowsPerStrip;
+        tiff_internal::convertRun(s.strip.data() + row * storedRow, f.width, f, -1, out);
+        ++y;
+        out += outRow;
+    }
+}
