@@ -3,6 +3,7 @@
 #include "blend/frame_match.h"
 
 #include "blend/blend_internal.h"
+#include "blend/hdr_output.h"
 #include "support/screen_tone.h"
 
 #include <algorithm>
@@ -26,6 +27,15 @@ FrameMatch frameMatch(const BlendRecord& record, const std::vector<double>& expR
         m.g = record.g;
         m.blancoNegro = record.blancoNegro;
         m.weights = record.weights;
+        if (record.format != OutputFormat::Tiff16) {
+            // Linear values on screen as the output's own are shown.
+            m.g = inverseGamma(BlendSettings{}.gamma);
+            m.output = MatchedOutput::Linear;
+        }
+        if (record.format == OutputFormat::AvifPq) {
+            m.factor *= kLinearOneNits / kSdrWhiteNits;
+            m.output = MatchedOutput::None;
+        }
         return m;
     }
     m.factor = at < expRelativas.size() ? expRelativas[at] : 1.0;
@@ -42,6 +52,16 @@ std::array<uint16_t, 3> matchedSamples(const uint16_t* p, const FrameMatch& m) {
     }
     return {quantized(encodeGamma(r, m.g)), quantized(encodeGamma(g, m.g)),
             quantized(encodeGamma(b, m.g))};
+}
+
+std::array<double, 3> matchedLinear(const uint16_t* p, const FrameMatch& m) {
+    const double r = genuineValue(p[0], m.factor), g = genuineValue(p[1], m.factor),
+                 b = genuineValue(p[2], m.factor);
+    if (m.blancoNegro) {
+        const double l = mixed(r, g, b, m.weights) / 65535;
+        return {l, l, l};
+    }
+    return {r / 65535, g / 65535, b / 65535};
 }
 
 namespace {

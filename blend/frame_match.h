@@ -22,17 +22,26 @@ struct BlendRecord {
     QString rutaMapa;              // the map blended through
     std::vector<float> tablaMapa;  // its decoding table
     QStringList imagenes;          // file names of images 1..n
+    OutputFormat format = OutputFormat::Tiff16;
 
     bool valid() const { return g > 0 && !factors.empty(); }
 };
 
+// What the output holds where it takes a pixel whole from a frame: 16-bit
+// samples at its gamma, linear values (float TIFF, OpenEXR), or nothing a
+// frame's samples tell directly (the AVIF's PQ codes of BT.2020 colours).
+enum class MatchedOutput { Gamma16, Linear, None };
+
 // How the output would show a frame of the set: the output's factor of that
-// image, its inverse gamma and its B&W mix.
+// image, its inverse gamma and its B&W mix. Frames of a scene-linear output
+// show at gamma 2.2, as the output itself shows; of an HDR AVIF, brightened
+// as its SDR part is.
 struct FrameMatch {
     double factor = 1;
     float g = 1;
     bool blancoNegro = false;
     MixWeights weights{};
+    MatchedOutput output = MatchedOutput::Gamma16;
 };
 
 // Frame `k` (1-based) of a set of `images` as the record's output saw it; a
@@ -43,6 +52,9 @@ FrameMatch frameMatch(const BlendRecord& record, const std::vector<double>& expR
 // The 16-bit R, G, B the output holds where it takes this pixel whole from
 // the frame.
 std::array<uint16_t, 3> matchedSamples(const uint16_t* pixel, const FrameMatch& match);
+
+// The linear values (1.0 = full scale) a scene-linear output holds there.
+std::array<double, 3> matchedLinear(const uint16_t* pixel, const FrameMatch& match);
 
 // The matched samples as the screen shows them (v / 257, rounded).
 class MatchedScreen {

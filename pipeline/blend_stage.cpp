@@ -367,6 +367,7 @@ int FusionarImagenes(const QString& rutaReferencia, const BlendSettings& setting
                                     .tablaMapa = set.TablaMapa,
                                     .imagenes = {}};
         for (const QString& path : set.ArchivosTIFF) set.lastBlend.imagenes << NombreArchivo(path);
+        set.lastBlend.format = settings.format;
         if (weighted) {
             writeWeightedOutputs(rutaReferencia, settings, input, set, reporter);
             return 1;

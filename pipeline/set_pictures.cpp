@@ -4,7 +4,9 @@
 #include "pipeline/set_pictures.h"
 
 #include "blend/blend.h"
+#include "blend/hdr_output.h"
 #include "support/errors.h"
+#include "support/hdr_rows.h"
 #include "support/opened_file.h"
 #include "support/parallel.h"
 #include "support/screen_picture.h"
@@ -57,6 +59,94 @@ class TiffPicture : public FilePicture {
     std::vector<uint8_t> table_;
     std::unique_ptr<TiffRowReader> reader_;
     std::vector<uint16_t> row_;
+};
+
+// A float TIFF or OpenEXR file shown as the 16-bit TIFF at gamma 2.2 of the
+// same values would be, an HDR AVIF as its SDR part (203 cd/m² at full
+// scale, BT.2020 brought to the screen's BT.709 primaries): what the preview
+// box shows of them. The samples read out are the file's own: linear values,
+// or PQ codes.
+class HdrPicture : public FilePicture {
+  public:
+    HdrPicture(std::shared_ptr<const OpenedFile> file, std::unique_ptr<HdrRowReader> reader)
+        : FilePicture(std::move(file)), reader_(std::move(reader)) {}
+    Rgb8Plane screenPicture() override {
+        const int width = reader_->width(), height = reader_->height();
+        Rgb8Plane out(width, height);
+        const bool avif = reader_->kind() == HdrFileKind::Avif;
+        const std::vector<double> nits = avif ? nitsOfCodes(reader_->depth()) : std::vector<double>();
+        const int block = reader_->blockRows();
+        // An AVIF is held decoded by the one reader, whose rows any thread
+        // may copy; the others are read in bands of whole blocks, each band
+        // by a reader of its own.
+        const int bandRows = avif ? 64 : block * std::max(1, (height / block) / (4 * parallelThreads()));
+        parallelRows(height, bandRows, [&](const RowBand& band) {
+            std::unique_ptr<HdrRowReader> own;
+            HdrRowReader* reader = reader_.get();
+            if (!avif) {
+                own = openHdrRows(*file_);
+                reader = own.get();
+            }
+            const int rows = avif ? band.end - band.begin : block;
+            const size_t samples = static_cast<size_t>(rows) * width * 3;
+            std::vector<float> values(samples);
+            std::vector<double> linear(samples);
+            std::vector<uint16_t> shown(samples);
+            for (int y = band.begin; y < band.end; y += rows) {
+                const int count = std::min(rows, band.end - y);
+                const size_t n = static_cast<size_t>(count) * width * 3;
+                reader->readRows(y, count, values.data());
+                if (avif) {
+                    linearOfCodes(values.data(), n, nits, linear.data());
+                    previewSamples(linear.data(), n, kLinearOneNits / kSdrWhiteNits, shown.data());
+                } else {
+                    for (size_t i = 0; i < n; ++i)
+                        linear[i] = values[i] > 0 ? values[i] : 0.0;  // NaN and below 0 as black
+                    previewSamples(linear.data(), n, 1, shown.data());
+                }
+                uint8_t* to = out.row(y);
+                for (size_t i = 0; i < n; ++i) to[i] = screenValue(shown[i]);
+            }
+        });
+        return out;
+    }
+    PictureSamples samplesAt(int x, int y, const Rgb8Plane&) override {
+        try {
+            row_.resize(static_cast<size_t>(reader_->width()) * 3);
+            reader_->readRows(y, 1, row_.data());
+            const float* p = row_.data() + static_cast<size_t>(x) * 3;
+            return {3, {double(p[0]), double(p[1]), double(p[2])},
+                    reader_->kind() != HdrFileKind::Avif};
+        } catch (...) {
+            return {};
+        }
+    }
+
+  private:
+    // Light of each PQ code in units of linear 1.0.
+    static std::vector<double> nitsOfCodes(int depth) {
+        const int top = (1 << std::clamp(depth, 8, 16)) - 1;
+        std::vector<double> v(static_cast<size_t>(top) + 1);
+        for (int c = 0; c <= top; ++c)
+            v[static_cast<size_t>(c)] = nitsFromPq(static_cast<double>(c) / top) / kLinearOneNits;
+        return v;
+    }
+    // BT.2020 to BT.709 (ITU-R BT.2087), outside colours clipped at 0.
+    static void linearOfCodes(const float* codes, size_t n, const std::vector<double>& light,
+                              double* out) {
+        static constexpr double m[9] = {1.660491,  -0.587641, -0.072850, -0.124550, 1.132900,
+                                        -0.008349, -0.018151, -0.100579, 1.118730};
+        const size_t last = light.size() - 1;
+        for (size_t i = 0; i < n; i += 3) {
+            double c[3];
+            for (int k = 0; k < 3; ++k) c[k] = light[std::min(static_cast<size_t>(codes[i + k]), last)];
+            for (int k = 0; k < 3; ++k)
+                out[i + k] = std::max(0.0, m[3 * k] * c[0] + m[3 * k + 1] * c[1] + m[3 * k + 2] * c[2]);
+        }
+    }
+
+    std::unique_ptr<HdrRowReader> reader_;
+    std::vector<float> row_;
 };
 
 // A picture Qt reads, shown as it is: its samples are the screen's. A map
@@ -153,7 +243,13 @@ class FramePicture : public PictureSource {
     QString noteAt(int x, int y, const Rgb8Plane&) override {
         const GflBitmap* frame = sameFrame();
         if (!frame) return {};
-        const auto s = matchedSamples(frame->row(y) + static_cast<size_t>(x) * 3, match_);
+        const uint16_t* pixel = frame->row(y) + static_cast<size_t>(x) * 3;
+        if (match_.output == MatchedOutput::Linear) {
+            const auto v = matchedLinear(pixel, match_);
+            return QStringLiteral("as output ") + samplesText({3, {v[0], v[1], v[2]}, true});
+        }
+        if (match_.output == MatchedOutput::None) return {};
+        const auto s = matchedSamples(pixel, match_);
         return QStringLiteral("as output %1 %2 %3").arg(s[0]).arg(s[1]).arg(s[2]);
     }
 
@@ -172,11 +268,12 @@ class FramePicture : public PictureSource {
     QSize size_;
 };
 
-// A file of any kind the set makes: 16-bit TIFF through `table`, else a
-// picture Qt reads.
+// A file of any kind the set makes: a float or HDR output, a 16-bit TIFF
+// through `table`, else a picture Qt reads.
 std::unique_ptr<PictureSource> filePicture(const QString& path, std::vector<uint8_t> table,
                                            MapChoices choices = {}) {
     auto file = std::make_shared<const OpenedFile>(path);
+    if (auto hdr = openHdrRows(*file)) return std::make_unique<HdrPicture>(file, std::move(hdr));
     if (isTiffFile(*file)) return std::make_unique<TiffPicture>(file, std::move(table));
     return std::make_unique<EightBitPicture>(file, std::move(choices));
 }
@@ -244,5 +341,6 @@ FramesState framesState(const ImageSet& set) {
     s.mix[1] = set.lastBlend.weights.g;
     s.mix[2] = set.lastBlend.weights.b;
     s.tablaMapa = set.TablaMapa;
+    s.format = set.lastBlend.format;
     return s;
 }

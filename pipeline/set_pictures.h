@@ -80,6 +80,7 @@ struct FramesState {
     bool blancoNegro = false;
     float mix[3] = {0, 0, 0};
     std::vector<float> tablaMapa;
+    OutputFormat format = OutputFormat::Tiff16;
 
     bool operator==(const FramesState&) const = default;
 };

@@ -2,6 +2,8 @@
 // file with pread so that readers on several threads share one descriptor.
 #include "support/tiff_rows.h"
 
+#include "support/errors.h"
+#include "support/hdr_rows.h"
 #include "support/opened_file.h"
 #include "support/tiff_internal.h"
 #include "support/tiff_io.h"
@@ -157,4 +159,102 @@ void TiffRowReader::readRows(int first, int count, uint16_t* out) {
         ++y;
         out += outRow;
     }
+}
+
+namespace {
+
+// A 32-bit float TIFF of one or three samples, in strips: what the float
+// output is written as (and what editors save); anything else is refused.
+class FloatTiffRows final : public HdrRowReader {
+  public:
+    FloatTiffRows(TiffPtr tif, std::unique_ptr<Messages> messages,
+                  std::unique_ptr<Position> position, uint16_t samples, uint32_t rowsPerStrip)
+        : messages_(std::move(messages)),
+          position_(std::move(position)),
+          tif_(std::move(tif)),
+          samples_(samples),
+          rowsPerStrip_(rowsPerStrip) {}
+    int blockRows() const override { return static_cast<int>(rowsPerStrip_); }
+    void readRows(int first, int count, float* out) override {
+        const size_t storedRow = static_cast<size_t>(width_) * samples_;
+        for (int y = first; y < first + count; ++y, out += static_cast<size_t>(width_) * 3) {
+            const auto number = static_cast<int64_t>(static_cast<uint32_t>(y) / rowsPerStrip_);
+            if (number != stripNumber_) {
+                stripNumber_ = -1;  // a failed read leaves no strip behind
+                const uint32_t top = static_cast<uint32_t>(number) * rowsPerStrip_;
+                const uint32_t rows = std::min(rowsPerStrip_, static_cast<uint32_t>(height_) - top);
+                strip_.resize(static_cast<size_t>(rowsPerStrip_) * storedRow);
+                const auto want = static_cast<tmsize_t>(rows * storedRow * sizeof(float));
+                if (TIFFReadEncodedStrip(tif_.get(), static_cast<uint32_t>(number), strip_.data(),
+                                         want) < want)
+                    tiff_internal::fail(*messages_, QStringLiteral("Read error on data block %1")
+                                                        .arg(number + 1));
+                stripNumber_ = number;
+            }
+            const float* in =
+                strip_.data() + (static_cast<uint32_t>(y) % rowsPerStrip_) * storedRow;
+            if (samples_ == 3) {
+                std::copy_n(in, storedRow, out);
+                continue;
+            }
+            for (int x = 0; x < width_; ++x) out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = in[x];
+        }
+    }
+
+    void setSize(int w, int h) {
+        kind_ = HdrFileKind::FloatTiff;
+        width_ = w;
+        height_ = h;
+    }
+
+  private:
+    std::unique_ptr<Messages> messages_;
+    std::unique_ptr<Position> position_;
+    TiffPtr tif_;
+    uint16_t samples_;
+    uint32_t rowsPerStrip_;
+    std::vector<float> strip_;
+    int64_t stripNumber_ = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<HdrRowReader> openFloatTiffRows(const OpenedFile& file) {
+    auto messages = std::make_unique<Messages>();
+    auto position = std::make_unique<Position>();
+    position->file = &file;
+    const tiff_internal::OptionsPtr options = tiff_internal::messageOptions(*messages);
+    TiffPtr tif(TIFFClientOpenExt(QFile::encodeName(file.path()).constData(), "rm", position.get(),
+                                  readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
+                                  unmapProc, options.get()));
+    if (!tif) tiff_internal::fail(*messages, QStringLiteral("Cannot open ") + file.path());
+    uint16_t format = SAMPLEFORMAT_UINT, bits = 0, samples = 1, planar = PLANARCONFIG_CONTIG;
+    uint32_t width = 0, height = 0, rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLEFORMAT, &format);
+    if (format != SAMPLEFORMAT_IEEEFP) return nullptr;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
+    if (bits != 32 || (samples != 1 && samples != 3) ||
+        (planar != PLANARCONFIG_CONTIG && samples > 1) || TIFFIsTiled(tif.get()))
+        throw TiffError(QStringLiteral("Unsupported floating point TIFF (%1-bit, %2 samples, "
+                                       "tiled or planar): ")
+                            .arg(bits)
+                            .arg(samples) +
+                        file.path());
+    if (width == 0 || height == 0 || width > (1u << 20) || height > (1u << 20))
+        throw TiffError(QStringLiteral("Bad image size in ") + file.path());
+    rowsPerStrip = height;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    if (rowsPerStrip == 0 || rowsPerStrip > height) rowsPerStrip = height;
+    // A strip is held while its rows are read: one too large for memory is
+    // refused rather than tried.
+    if (static_cast<uint64_t>(rowsPerStrip) * width * samples * sizeof(float) > (1ull << 30))
+        throw RunError(kErrOutOfMemory, QStringLiteral("Out of memory"));
+    auto reader = std::make_unique<FloatTiffRows>(std::move(tif), std::move(messages),
+                                                  std::move(position), samples, rowsPerStrip);
+    reader->setSize(static_cast<int>(width), static_cast<int>(height));
+    return reader;
 }

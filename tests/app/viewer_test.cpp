@@ -6,11 +6,14 @@
 // running operations are lived with.
 #include "app/viewer_canvas.h"
 #include "app/viewer_window.h"
+#include "blend/hdr_output.h"
+#include "pipeline/output_formats.h"
 #include "support/gfl_bitmap.h"
 #include "support/recording_reporter.h"
 #include "support/screen_tone.h"
 #include "tests/app/window_fixture.h"
 #include "tests/common/exposure_sets.h"
+#include "tests/common/hdr_readers.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -213,6 +216,74 @@ TEST_F(ViewerTest, ACropAt100PercentIsTheFilesOwnPixelsOnAnyDevicePixelRatio) {
                     ++compared;
                 }
         EXPECT_EQ(compared, view.width() * view.height());  // the view is all picture
+    }
+}
+
+// The 16-bit TIFF at gamma 2.2 of linear value v (1.0 = full scale), on screen.
+int gamma22OnScreen(double v) {
+    double encoded = encodeGamma(std::clamp(v, 0.0, 1.0) * 65535, inverseGamma(22));
+    uint16_t s = 0;
+    quantizeSamples(&encoded, 1, 1.0, &s);
+    return screenValue(s);
+}
+
+TEST_F(ViewerTest, SceneLinearAndHdrOutputsShowAsThePreviewBoxDoesWithTheirOwnSamples) {
+    frmMain& w = *window;
+    w.cmdEV->click();
+    w.cmdBuildMap->click();
+    w.cmdView->click();
+    for (const char* key : {"tiff-float", "exr", "exr-float", "avif-pq"}) {
+        SCOPED_TRACE(key);
+        const OutputFormat format = *formatFromKey(key);
+        pick(w.cmbFormat, w.cmbFormat->findText(formatInfo(format).caption));
+        const bool avif = format == OutputFormat::AvifPq;
+        // Frames without a profile: the AVIF takes a B&W blend.
+        (avif ? w.cmdBlendBW : w.cmdBlend)->click();
+        ASSERT_TRUE(boxes.empty()) << boxes[0].text.toStdString();
+        const QString output = w.setFiles().output.path;
+        ASSERT_TRUE(output.endsWith(formatInfo(format).extension)) << output.toStdString();
+        // The file's own values, read by its format's library.
+        std::vector<double> values;
+        if (avif) {
+            const DecodedAvif d = decodeAvif(output);
+            ASSERT_TRUE(d.ok);
+            values.assign(d.codes.begin(), d.codes.end());
+        } else {
+            const std::vector<float> f =
+                key[0] == 't' ? readFloatTiffPixels(output) : readExrPixels(output);
+            values.assign(f.begin(), f.end());
+        }
+        ASSERT_EQ(values.size(), size_t(kWidth) * kHeight * 3);
+        for (int b = 0; b < 3; ++b) {
+            const QPoint p = at100("Output", QPoint(bandCentre(b), 300 + b));
+            const double* v = values.data() + (size_t(p.y()) * kWidth + p.x()) * 3;
+            const PictureSamples own{3, {v[0], v[1], v[2]}, !avif};
+            EXPECT_EQ(readout(), readoutLine(p, own, QString("from IMG_%1.tiff, 100 %").arg(b + 1)));
+            // Float files as their 16-bit TIFF at gamma 2.2; the AVIF's SDR part.
+            double linear[3];
+            for (int c = 0; c < 3; ++c) linear[c] = avif ? nitsFromPq(v[c] / 1023) / kSdrWhiteNits : v[c];
+            if (avif) {
+                const double r = linear[0], g = linear[1], bl = linear[2];
+                linear[0] = 1.660491 * r - 0.587641 * g - 0.072850 * bl;
+                linear[1] = -0.124550 * r + 1.132900 * g - 0.008349 * bl;
+                linear[2] = -0.018151 * r - 0.100579 * g + 1.118730 * bl;
+            }
+            const QRgb shown = shownAt(over(p));
+            const int channel[3] = {qRed(shown), qGreen(shown), qBlue(shown)};
+            for (int c = 0; c < 3; ++c) EXPECT_NEAR(channel[c], gamma22OnScreen(linear[c]), avif ? 1 : 0);
+            // The frame the pixel came from tells the output's linear values there.
+            ASSERT_EQ(at100(QString("Image %1").arg(b + 1), p), p);
+            const QString note = readout().section(QString::fromUtf8(" \u00b7 as output "), 1);
+            if (avif) {
+                EXPECT_TRUE(note.isEmpty()) << readout().toStdString();
+                continue;
+            }
+            const QStringList told = note.split(' ');
+            ASSERT_EQ(told.size(), 3) << readout().toStdString();
+            for (int c = 0; c < 3; ++c) EXPECT_NEAR(told[c].toDouble(), v[c], 1e-3 * v[c] + 1e-4);
+            const QRgb frame = shownAt(over(p));
+            EXPECT_NEAR(qGreen(frame), channel[1], 1);
+        }
     }
 }
 
