@@ -2,11 +2,17 @@
 // output (open, decode for the screen, reduced levels, the fitted view), the
 // repaint of a view at 100 % and other scales while panning, a frame brought
 // to the output, and the memory a picture holds, per pixel; BM_ViewerOpen100MP
-// the same for a 100-megapixel output (written first, which takes a while).
+// the same for a 100-megapixel output (written first, which takes a while);
+// BM_ViewerFirstFittedHdrOutput the first fitted picture of each other output
+// format.
 #include "bench/bench_files.h"
 #include "bench/bench_timing.h"
+#include "blend/hdr_output.h"
 #include "maps/maps.h"
+#include "pipeline/output_formats.h"
 #include "pipeline/set_pictures.h"
+#include "support/exr_writer.h"
+#include "support/icc_profile.h"
 #include "support/png_writer.h"
 #include "support/tiff_io.h"
 
@@ -30,14 +36,41 @@ struct OutputFiles {
     SetFiles files;
     PictureEntry entry;
     long long pixels = 0;
+    OutputFormat format;
 
-    OutputFiles(int width, int height) {
+    OutputFiles(int width, int height, OutputFormat format = OutputFormat::Tiff16)
+        : format(format) {
         pixels = static_cast<long long>(width) * height;
-        const QString output = dir.filePath(QStringLiteral("OD_120000_sRGB_g2.2.tif"));
+        const QString output =
+            dir.filePath(QStringLiteral("OD_120000_sRGB") + formatInfo(format).extension);
         const QString map = dir.filePath(QStringLiteral("Map_120000.png"));
         {
             const GflBitmap image = syntheticFrame(width, height, 3.0, 7);
-            writeTiffRgb16(image, output);
+            if (format == OutputFormat::Tiff16) {
+                writeTiffRgb16(image, output);
+            } else {
+                // The frame's samples as linear values, four times brighter
+                // than full scale at most.
+                const LinearRgbRows rows{
+                    width, height, [&image](int32_t first, int32_t count, double* out) {
+                        const size_t n = static_cast<size_t>(count) * image.width * 3;
+                        const uint16_t* in = image.row(first);
+                        for (size_t i = 0; i < n; ++i) out[i] = in[i] * (4.0 / 65535);
+                    }};
+                if (format == OutputFormat::TiffFloat) writeTiffFloat(rows, output);
+                if (format == OutputFormat::ExrHalf || format == OutputFormat::ExrFloat)
+                    writeExr(rows, output,
+                             format == OutputFormat::ExrHalf ? ExrPixels::Half : ExrPixels::Float, {});
+                if (format == OutputFormat::AvifPq) {
+                    RgbColourSpace srgb;  // BT.709 primaries at D65, as D50 colorants
+                    srgb.red = {0.4360, 0.2225, 0.0139};
+                    srgb.green = {0.3851, 0.7169, 0.0971};
+                    srgb.blue = {0.1431, 0.0606, 0.7141};
+                    srgb.white = {0.9505, 1.0, 1.0891};
+                    PqRows pq(rows, matrixToBt2020(srgb), 10);
+                    writeAvifPq(pq.rows(), output, {}, [&pq] { return pq.contentLight(); });
+                }
+            }
         }
         // Three bands of images 1 to 3.
         QImage levels(width, height, QImage::Format_Grayscale8);
@@ -72,11 +105,11 @@ void openOutput(benchmark::State& state, OutputFiles& f) {
     double open = 0, decode = 0, levels = 0, fit = 0, notes = 0, held = 0, withNotes = 0;
     // The whole-image reader on one core, for scale.
     auto t = std::chrono::steady_clock::now();
-    {
+    if (f.format == OutputFormat::Tiff16) {
         GflBitmap whole;
         readTiffRgb16(f.files.output.path, whole);
+        state.counters["whole_16bit_read_ms"] = msSince(t);
     }
-    state.counters["whole_16bit_read_ms"] = msSince(t);
     for (auto _ : state) {
         malloc_trim(0);
         const long long before = residentBytes();
@@ -118,6 +151,14 @@ void openOutput(benchmark::State& state, OutputFiles& f) {
 
 void BM_ViewerFirstFittedOutput(benchmark::State& state) {
     openOutput(state, output24());
+}
+
+// The argument: the format's place in the window's list (1 to 4).
+void BM_ViewerFirstFittedHdrOutput(benchmark::State& state) {
+    const OutputFormatInfo& format = outputFormats()[static_cast<size_t>(state.range(0))];
+    state.SetLabel(format.key);
+    OutputFiles f(kBenchWidth, kBenchHeight, format.format);
+    openOutput(state, f);
 }
 
 void BM_ViewerOpen100MP(benchmark::State& state) {
@@ -180,6 +221,11 @@ BENCHMARK(BM_ViewerFirstFittedOutput)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(5);
+BENCHMARK(BM_ViewerFirstFittedHdrOutput)
+    ->DenseRange(1, 4)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
 BENCHMARK(BM_ViewerOpen100MP)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 BENCHMARK(BM_ViewerRepaint)
     ->ArgName("zoom_percent")
