@@ -13,11 +13,11 @@
 #include "support/gfl_bitmap.h"
 #include "support/icc_profile.h"
 #include "support/output_tags.h"
+#include "tests/common/hdr_readers.h"
 
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
-#include <avif/avif.h>
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <QDir>
@@ -162,36 +162,16 @@ const std::vector<uint16_t>& pqCodes(bool grainy) {
 
 // PSNR of the decoded file's R'G'B' codes against the source's, in dB.
 double decodedPsnr(const QString& path, const std::vector<uint16_t>& source) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return 0;
-    const QByteArray bytes = f.readAll();
-    avifDecoder* decoder = avifDecoderCreate();
-    avifImage* image = avifImageCreateEmpty();
-    double psnr = 0;
-    if (avifDecoderReadMemory(decoder, image, reinterpret_cast<const uint8_t*>(bytes.constData()),
-                              static_cast<size_t>(bytes.size())) == AVIF_RESULT_OK) {
-        avifRGBImage rgb;
-        avifRGBImageSetDefaults(&rgb, image);
-        rgb.format = AVIF_RGB_FORMAT_RGB;
-        avifRGBImageAllocatePixels(&rgb);
-        avifImageYUVToRGB(image, &rgb);
-        double squares = 0;
-        for (uint32_t y = 0; y < rgb.height; ++y) {
-            const auto* row = reinterpret_cast<const uint16_t*>(rgb.pixels + y * rgb.rowBytes);
-            const uint16_t* want = source.data() + static_cast<size_t>(y) * rgb.width * 3;
-            for (uint32_t i = 0; i < rgb.width * 3; ++i) {
-                const double e = static_cast<double>(row[i]) - want[i];
-                squares += e * e;
-            }
-        }
-        const double peak = std::ldexp(1.0, static_cast<int>(image->depth)) - 1;
-        psnr = 10 * std::log10(peak * peak * (static_cast<double>(rgb.width) * rgb.height * 3) /
-                               std::max(squares, 1e-9));
-        avifRGBImageFreePixels(&rgb);
+    const DecodedAvif d = decodeAvif(path);
+    if (!d.ok || d.codes.size() != source.size()) return 0;
+    double squares = 0;
+    for (size_t i = 0; i < source.size(); ++i) {
+        const double e = static_cast<double>(d.codes[i]) - source[i];
+        squares += e * e;
     }
-    avifImageDestroy(image);
-    avifDecoderDestroy(decoder);
-    return psnr;
+    const double peak = std::ldexp(1.0, d.depth) - 1;
+    return 10 * std::log10(peak * peak * static_cast<double>(source.size()) /
+                           std::max(squares, 1e-9));
 }
 
 // args: libavif speed, quantizer, source (0 the textured bracket's blend, 1

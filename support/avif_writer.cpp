@@ -278,10 +278,16 @@ void writeAvifPq(const RgbRows& codes, const QString& path, const AvifPqOptions&
         image->clli.maxCLL = levels.maxCll;
         image->clli.maxPALL = levels.maxFall;
 #endif
-        if (!options.exif.isEmpty())
-            avifImageSetMetadataExif(image.get(),
-                                     reinterpret_cast<const uint8_t*>(options.exif.constData()),
-                                     static_cast<size_t>(options.exif.size()));
+        if (!options.exif.isEmpty()) {
+            const auto* exif = reinterpret_cast<const uint8_t*>(options.exif.constData());
+            const auto size = static_cast<size_t>(options.exif.size());
+#if AVIF_VERSION >= 1000000
+            const avifResult set = avifImageSetMetadataExif(image.get(), exif, size);
+            if (set != AVIF_RESULT_OK) fail("avifImageSetMetadataExif", set);
+#else
+            avifImageSetMetadataExif(image.get(), exif, size);  // gives no result before 1.0
+#endif
+        }
 
         EncoderPtr encoder(avifEncoderCreate());
         if (!encoder) throw std::bad_alloc();

@@ -64,8 +64,13 @@ DecodedAvif decodeAvif(const QString& path) {
                             static_cast<qsizetype>(image->exif.size));
         avifRGBImageSetDefaults(&rgb, image);
         rgb.format = AVIF_RGB_FORMAT_RGB;
-        avifRGBImageAllocatePixels(&rgb);
-        d.ok = avifImageYUVToRGB(image, &rgb) == AVIF_RESULT_OK;
+#if AVIF_VERSION >= 1000000
+        d.ok = avifRGBImageAllocatePixels(&rgb) == AVIF_RESULT_OK;
+#else
+        avifRGBImageAllocatePixels(&rgb);  // gives no result before 1.0
+        d.ok = true;
+#endif
+        d.ok = d.ok && avifImageYUVToRGB(image, &rgb) == AVIF_RESULT_OK;
         for (uint32_t y = 0; d.ok && y < rgb.height; ++y) {
             const auto* row = reinterpret_cast<const uint16_t*>(rgb.pixels + y * rgb.rowBytes);
             d.codes.insert(d.codes.end(), row, row + rgb.width * 3);
