@@ -18,7 +18,8 @@ QString samplesText(const PictureSamples& s) {
     QStringList values;
     for (int c = 0; c < s.channels; ++c) {
         const double v = s.values[static_cast<size_t>(c)];
-        values << (s.floating ? shortestDecimal(roundHalfEven(v * 10000) / 10000)
+        // Scene-linear values span many stops: significant digits, not decimals.
+        values << (s.floating ? QString::number(v, 'g', 4)
                               : QString::number(static_cast<long long>(v)));
     }
     return values.join(QLatin1Char(' '));

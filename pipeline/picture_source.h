@@ -45,7 +45,8 @@ class PictureSource {
     virtual bool unchanged() const { return true; }
 };
 
-// "41021 38710 30211" (one value for grey; decimals for float samples).
+// "41021 38710 30211" (one value for grey; four significant digits for float
+// samples: "0.6259 0.002312 12.5").
 QString samplesText(const PictureSamples& samples);
 // The read-out line: "x 2048 y 1030 · 41021 38710 30211 · from IMG_0003.tiff, 62 %".
 QString readoutLine(QPoint pixel, const PictureSamples& samples, const QString& note);
