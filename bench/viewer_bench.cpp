@@ -60,7 +60,8 @@ struct OutputFiles {
                 if (format == OutputFormat::TiffFloat) writeTiffFloat(rows, output);
                 if (format == OutputFormat::ExrHalf || format == OutputFormat::ExrFloat)
                     writeExr(rows, output,
-                             format == OutputFormat::ExrHalf ? ExrPixels::Half : ExrPixels::Float, {});
+                             format == OutputFormat::ExrHalf ? ExrPixels::Half : ExrPixels::Float,
+                             {});
                 if (format == OutputFormat::AvifPq) {
                     RgbColourSpace srgb;  // BT.709 primaries at D65, as D50 colorants
                     srgb.red = {0.4360, 0.2225, 0.0139};

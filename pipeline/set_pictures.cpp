@@ -74,12 +74,13 @@ class HdrPicture : public FilePicture {
         const int width = reader_->width(), height = reader_->height();
         Rgb8Plane out(width, height);
         const bool avif = reader_->kind() == HdrFileKind::Avif;
-        const std::vector<double> nits = avif ? nitsOfCodes(reader_->depth()) : std::vector<double>();
+        const std::vector<double> nits =
+            avif ? nitsOfCodes(reader_->depth()) : std::vector<double>();
         const int block = reader_->blockRows();
         // An AVIF is held decoded by the one reader, whose rows any thread
         // may copy; the others are read in bands of whole blocks, each band
         // by a reader of its own.
-        const int bandRows = avif ? 64 : block * std::max(1, (height / block) / (4 * parallelThreads()));
+        const int bandRows = avif ? 64 : blockBandRows(height, block);
         parallelRows(height, bandRows, [&](const RowBand& band) {
             std::unique_ptr<HdrRowReader> own;
             HdrRowReader* reader = reader_.get();
@@ -115,7 +116,8 @@ class HdrPicture : public FilePicture {
             row_.resize(static_cast<size_t>(reader_->width()) * 3);
             reader_->readRows(y, 1, row_.data());
             const float* p = row_.data() + static_cast<size_t>(x) * 3;
-            return {3, {double(p[0]), double(p[1]), double(p[2])},
+            return {3,
+                    {double(p[0]), double(p[1]), double(p[2])},
                     reader_->kind() != HdrFileKind::Avif};
         } catch (...) {
             return {};
@@ -139,9 +141,11 @@ class HdrPicture : public FilePicture {
         const size_t last = light.size() - 1;
         for (size_t i = 0; i < n; i += 3) {
             double c[3];
-            for (int k = 0; k < 3; ++k) c[k] = light[std::min(static_cast<size_t>(codes[i + k]), last)];
             for (int k = 0; k < 3; ++k)
-                out[i + k] = std::max(0.0, m[3 * k] * c[0] + m[3 * k + 1] * c[1] + m[3 * k + 2] * c[2]);
+                c[k] = light[std::min(static_cast<size_t>(codes[i + k]), last)];
+            for (int k = 0; k < 3; ++k)
+                out[i + k] =
+                    std::max(0.0, m[3 * k] * c[0] + m[3 * k + 1] * c[1] + m[3 * k + 2] * c[2]);
         }
     }
 

@@ -72,8 +72,8 @@ class ExrRows final : public HdrRowReader {
         if (w < 1 || h < 1 || w > kLargestSide || h > kLargestSide)
             unreadable(file, QStringLiteral("Bad image size"));
         const Imf::ChannelList& channels = header.channels();
-        const bool rgb = channels.findChannel("R") && channels.findChannel("G") &&
-                         channels.findChannel("B");
+        const bool rgb =
+            channels.findChannel("R") && channels.findChannel("G") && channels.findChannel("B");
         if (!rgb && !channels.findChannel("Y"))
             unreadable(file, QStringLiteral("No R, G, B or Y channels"));
         grey_ = !rgb;
@@ -93,10 +93,10 @@ class ExrRows final : public HdrRowReader {
         Imf::FrameBuffer frame;
         const char* names[3] = {"R", "G", "B"};
         for (int c = 0; c < (grey_ ? 1 : 3); ++c)
-            frame.insert(grey_ ? "Y" : names[c],
-                         Imf::Slice(Imf::FLOAT,
-                                    reinterpret_cast<char*>(base + c * intptr_t(sizeof(float))),
-                                    xs, ys));
+            frame.insert(
+                grey_ ? "Y" : names[c],
+                Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(base + c * intptr_t(sizeof(float))),
+                           xs, ys));
         try {
             input_.setFrameBuffer(frame);
             input_.readPixels(top_ + first, top_ + first + count - 1);
@@ -136,7 +136,7 @@ class AvifRows final : public HdrRowReader {
     explicit AvifRows(const OpenedFile& file) {
         const QByteArray bytes = file.readAll();
         std::unique_ptr<avifDecoder, decltype(&avifDecoderDestroy)> decoder(avifDecoderCreate(),
-                                                                           avifDecoderDestroy);
+                                                                            avifDecoderDestroy);
         if (!decoder) throw RunError(kErrOutOfMemory, QStringLiteral("Out of memory"));
         decoder->maxThreads = parallelThreads();
         decoder->ignoreXMP = AVIF_TRUE;
@@ -187,7 +187,8 @@ class AvifRows final : public HdrRowReader {
   private:
     static void check(const OpenedFile& file, avifResult result) {
         if (result != AVIF_RESULT_OK)
-            unreadable(file, QStringLiteral("libavif: ") + QString::fromUtf8(avifResultToString(result)));
+            unreadable(file,
+                       QStringLiteral("libavif: ") + QString::fromUtf8(avifResultToString(result)));
     }
     std::vector<uint16_t> codes_;
 };

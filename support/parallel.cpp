@@ -106,3 +106,8 @@ void SharedProgress::finish() {
     shown_ = 100;
     report_(100);
 }
+
+int blockBandRows(int rows, int blockRows) {
+    const int blocks = (rows + blockRows - 1) / blockRows;
+    return blockRows * std::max(1, blocks / (4 * parallelThreads()));
+}

@@ -19,6 +19,11 @@ int parallelThreads();
 // Number of bands parallelRows makes for these rows: ceil(rows / bandRows).
 int rowBandCount(int rows, int bandRows);
 
+// Band height for rows stored in blocks of `blockRows` (strips, lines
+// compressed together) that each band decodes on its own: whole blocks,
+// about four bands a thread.
+int blockBandRows(int rows, int blockRows);
+
 // Runs body once per band of `bandRows` rows (the last may be shorter). The
 // bands are the same whatever the thread count, so per-band results combined
 // in band order give identical totals on any machine. The calling thread works

@@ -25,9 +25,7 @@ Rgb8Plane tiffOnScreen(const OpenedFile& file, const std::vector<uint8_t>& table
     // A few bands a thread, each of whole strips and read by one reader of
     // its own (opening one reads the file's strip list), a strip at a time.
     const int block = header.blockRows();
-    const int blocks = (height + block - 1) / block;
-    const int perBand = std::max(1, blocks / (4 * parallelThreads()));
-    parallelRows(height, block * perBand, [&](const RowBand& band) {
+    parallelRows(height, blockBandRows(height, block), [&](const RowBand& band) {
         TiffRowReader reader(file);
         std::vector<uint16_t> rows(static_cast<size_t>(block) * width * 3);
         for (int y = band.begin; y < band.end; y += block) {

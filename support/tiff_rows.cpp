@@ -61,6 +61,15 @@ int mapProc(thandle_t, void**, toff_t*) {
 }  // read, never mapped
 void unmapProc(thandle_t, void*, toff_t) {}
 
+// Strip `number`, of `rows` rows of `rowBytes` bytes, decoded into `out`.
+void readStrip(TIFF* tif, const Messages& messages, uint32_t number, uint32_t rows, size_t rowBytes,
+               void* out) {
+    const auto want = static_cast<tmsize_t>(rows * rowBytes);
+    if (TIFFReadEncodedStrip(tif, number, out, want) < want)
+        tiff_internal::fail(messages,
+                            QStringLiteral("Read error on data block %1").arg(number + 1));
+}
+
 }  // namespace
 
 struct TiffRowReader::State {
@@ -133,11 +142,7 @@ void TiffRowReader::readRows(int first, int count, uint16_t* out) {
         const uint32_t stripRows = std::min(s.rowsPerStrip, f.height - top);
         if (asStored && top % s.rowsPerStrip == 0 &&
             static_cast<int64_t>(top) + stripRows <= static_cast<int64_t>(first) + count) {
-            const auto want = static_cast<tmsize_t>(stripRows * storedRow);
-            if (TIFFReadEncodedStrip(s.tif.get(), top / s.rowsPerStrip, out, want) < want)
-                tiff_internal::fail(
-                    s.messages,
-                    QStringLiteral("Read error on data block %1").arg(top / s.rowsPerStrip + 1));
+            readStrip(s.tif.get(), s.messages, top / s.rowsPerStrip, stripRows, storedRow, out);
             y += static_cast<int>(stripRows);
             out += outRow * stripRows;
             continue;
@@ -147,11 +152,8 @@ void TiffRowReader::readRows(int first, int count, uint16_t* out) {
             s.stripNumber = -1;  // a failed read leaves no strip behind
             const uint32_t top = static_cast<uint32_t>(number) * s.rowsPerStrip;
             const uint32_t rows = std::min(s.rowsPerStrip, f.height - top);
-            const auto want = static_cast<tmsize_t>(rows * storedRow);
-            if (TIFFReadEncodedStrip(s.tif.get(), static_cast<uint32_t>(number), s.strip.data(),
-                                     want) < want)
-                tiff_internal::fail(s.messages,
-                                    QStringLiteral("Read error on data block %1").arg(number + 1));
+            readStrip(s.tif.get(), s.messages, static_cast<uint32_t>(number), rows, storedRow,
+                      s.strip.data());
             s.stripNumber = number;
         }
         const size_t row = static_cast<uint32_t>(y) % s.rowsPerStrip;
@@ -174,6 +176,13 @@ class FloatTiffRows final : public HdrRowReader {
           tif_(std::move(tif)),
           samples_(samples),
           rowsPerStrip_(rowsPerStrip) {}
+
+    void setSize(int w, int h) {
+        kind_ = HdrFileKind::FloatTiff;
+        width_ = w;
+        height_ = h;
+        strip_.resize(static_cast<size_t>(rowsPerStrip_) * static_cast<size_t>(w) * samples_);
+    }
     int blockRows() const override { return static_cast<int>(rowsPerStrip_); }
     void readRows(int first, int count, float* out) override {
         const size_t storedRow = static_cast<size_t>(width_) * samples_;
@@ -183,12 +192,8 @@ class FloatTiffRows final : public HdrRowReader {
                 stripNumber_ = -1;  // a failed read leaves no strip behind
                 const uint32_t top = static_cast<uint32_t>(number) * rowsPerStrip_;
                 const uint32_t rows = std::min(rowsPerStrip_, static_cast<uint32_t>(height_) - top);
-                strip_.resize(static_cast<size_t>(rowsPerStrip_) * storedRow);
-                const auto want = static_cast<tmsize_t>(rows * storedRow * sizeof(float));
-                if (TIFFReadEncodedStrip(tif_.get(), static_cast<uint32_t>(number), strip_.data(),
-                                         want) < want)
-                    tiff_internal::fail(*messages_, QStringLiteral("Read error on data block %1")
-                                                        .arg(number + 1));
+                readStrip(tif_.get(), *messages_, static_cast<uint32_t>(number), rows,
+                          storedRow * sizeof(float), strip_.data());
                 stripNumber_ = number;
             }
             const float* in =
@@ -199,12 +204,6 @@ class FloatTiffRows final : public HdrRowReader {
             }
             for (int x = 0; x < width_; ++x) out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = in[x];
         }
-    }
-
-    void setSize(int w, int h) {
-        kind_ = HdrFileKind::FloatTiff;
-        width_ = w;
-        height_ = h;
     }
 
   private:

@@ -258,10 +258,12 @@ TEST_F(ViewerTest, SceneLinearAndHdrOutputsShowAsThePreviewBoxDoesWithTheirOwnSa
             const QPoint p = at100("Output", QPoint(bandCentre(b), 300 + b));
             const double* v = values.data() + (size_t(p.y()) * kWidth + p.x()) * 3;
             const PictureSamples own{3, {v[0], v[1], v[2]}, !avif};
-            EXPECT_EQ(readout(), readoutLine(p, own, QString("from IMG_%1.tiff, 100 %").arg(b + 1)));
+            EXPECT_EQ(readout(),
+                      readoutLine(p, own, QString("from IMG_%1.tiff, 100 %").arg(b + 1)));
             // Float files as their 16-bit TIFF at gamma 2.2; the AVIF's SDR part.
             double linear[3];
-            for (int c = 0; c < 3; ++c) linear[c] = avif ? nitsFromPq(v[c] / 1023) / kSdrWhiteNits : v[c];
+            for (int c = 0; c < 3; ++c)
+                linear[c] = avif ? nitsFromPq(v[c] / 1023) / kSdrWhiteNits : v[c];
             if (avif) {
                 const double r = linear[0], g = linear[1], bl = linear[2];
                 linear[0] = 1.660491 * r - 0.587641 * g - 0.072850 * bl;
@@ -270,7 +272,8 @@ TEST_F(ViewerTest, SceneLinearAndHdrOutputsShowAsThePreviewBoxDoesWithTheirOwnSa
             }
             const QRgb shown = shownAt(over(p));
             const int channel[3] = {qRed(shown), qGreen(shown), qBlue(shown)};
-            for (int c = 0; c < 3; ++c) EXPECT_NEAR(channel[c], gamma22OnScreen(linear[c]), avif ? 1 : 0);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(channel[c], gamma22OnScreen(linear[c]), avif ? 1 : 0);
             // The frame the pixel came from tells the output's linear values there.
             ASSERT_EQ(at100(QString("Image %1").arg(b + 1), p), p);
             const QString note = readout().section(QString::fromUtf8(" \u00b7 as output "), 1);
